@@ -1,0 +1,36 @@
+#pragma once
+#include <cstddef>
+#include <string>
+
+namespace common {
+
+// A typed character that Windows-1252 cannot hold arrives as this one byte:
+// it is unassigned in the code page, so it never equals a book character.
+constexpr unsigned char kUnmappableKey = 0x81;
+
+// The Unicode code point of a Windows-1252 byte (unassigned bytes map to
+// themselves, as the system's own conversion does).
+char32_t cp1252ToUnicode(unsigned char byte);
+// The Windows-1252 byte of a code point, or -1 when it has none.
+int unicodeToCp1252(char32_t codePoint);
+
+// The code point shown on screen for a byte: control characters become a
+// middle dot and unassigned bytes a replacement mark, so no typed key can
+// move the cursor or reach the terminal as a control sequence.
+char32_t displayCodePoint(unsigned char byte);
+
+void appendUtf8(std::string& out, char32_t codePoint);
+// Display form of a Windows-1252 string in UTF-8.
+std::string displayUtf8(const std::string& cp1252);
+
+// Decodes one UTF-8 sequence at bytes[pos]. Returns the number of bytes it
+// spans (0 when the sequence is incomplete so far, more bytes may follow);
+// an invalid byte counts as a one-byte sequence with codePoint U+FFFD.
+std::size_t decodeUtf8(const std::string& bytes, std::size_t pos, char32_t& codePoint);
+
+} // namespace common
+
+namespace common {
+// Upper case of a Windows-1252 string, letters with accents included.
+std::string upperCp1252(const std::string& text);
+} // namespace common

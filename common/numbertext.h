@@ -1,0 +1,12 @@
+#pragma once
+#include <string>
+
+namespace common {
+
+// The one number form of all programs: a space before values of 0 and above,
+// "-" before negative ones, up to 15 significant digits, no trailing zeros
+// (a whole number has no decimal point), exponent form ("E+"/"E-") for
+// values out of that range. Non-finite values read "?".
+std::string numberText(long double value);
+
+} // namespace common

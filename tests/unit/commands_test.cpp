@@ -1,0 +1,66 @@
+#include "../../tutor/commands.h"
+#include "../../tutor/lesson.h"
+#include "../../tutor/state.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace tutor;
+
+TEST(Commands, KeywordTableAndPrecedence) {
+    const struct {
+        const char* phrase;
+        unsigned char code;
+    } cases[] = {
+        {"locate oligarchy ", kCodeLocate},
+        {"continue ", kCodeContinue},
+        {"exit program ", kCodeExit},
+        {"result ", kCodeResult},
+        {"chapter 12 ", kCodeChapter},
+        {"help ", kCodeHelp},
+        {"yes ", kCodeYes},
+        {"no ", kCodeNo},
+        {"locate the help page ", kCodeHelp}, // the later test wins
+        {"yes no ", kCodeNo},
+        {"no yes ", kCodeNo},
+        {"exit program help ", kCodeHelp},
+        {"results ", kCodeResult}, // substrings count
+        {"discontinue ", kCodeContinue},
+        {"piano ", kCodeNo},
+        {"yes", kCodeNone}, // no trailing space
+        {"Help ", kCodeNone}, // case matters
+        {"exit ", kCodeNone},
+        {"", kCodeNone},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CommandForPhrase(c.phrase), c.code) << '"' << c.phrase << '"';
+}
+
+TEST(Commands, AMessageSetsPhraseAndCodeAndAPlainPhraseKeepsTheCode) {
+    commandCode = kCodeNone;
+    HandleHeardMessage("12:00:00chapter 5 ");
+    EXPECT_EQ(heardPhrase.get(), "chapter 5 ");
+    EXPECT_EQ(commandCode.load(), kCodeChapter);
+    HandleHeardMessage("12:00:01good morning ");
+    EXPECT_EQ(heardPhrase.get(), "good morning ");
+    EXPECT_EQ(commandCode.load(), kCodeChapter);
+    HandleHeardMessage("");
+    EXPECT_EQ(heardPhrase.get(), "");
+    EXPECT_EQ(commandCode.load(), kCodeChapter);
+    commandCode = kCodeNone;
+}
+
+TEST(Commands, ChapterNumberFromCharacters9To11) {
+    const struct {
+        const char* phrase;
+        long double number;
+    } cases[] = {
+        {"chapter 12 ", 12}, {"chapter 1234 ", 123}, {"chapter 0 ", 0},  {"chapter ", 0},
+        {"chapter", 0},      {"chapter    7 ", 0},   {"chapter   7 ", 7}, {"chapter x1 ", 0},
+        {"chapter 9x ", 9},  {"chapter 897 ", 897},  {"chapter -5 ", -5},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ChapterNumber(c.phrase), c.number) << c.phrase;
+}
+
+} // namespace

@@ -1,0 +1,81 @@
+#include "../../common/codepage.h"
+#include "../../platform/posix/keyparse.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "../../platform/platform.h"
+#include "testutil.h"
+
+namespace {
+
+std::string scan(int code) { return std::string(1, '\0') + static_cast<char>(code); }
+
+// All keys the bytes give, the way the console takes them.
+std::vector<std::string> keysOf(const std::string& bytes) {
+    std::vector<std::string> keys;
+    std::string rest = bytes;
+    while (!rest.empty()) {
+        std::string key;
+        std::size_t used = platform::posix::parseTerminalKey(rest, false, key);
+        if (used == 0) used = platform::posix::parseTerminalKey(rest, true, key);
+        rest.erase(0, used);
+        if (!key.empty()) keys.push_back(key);
+    }
+    return keys;
+}
+
+TEST(TerminalKeys, Table) {
+    const std::string unmappable(1, static_cast<char>(common::kUnmappableKey));
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::vector<std::string> keys;
+    } cases[] = {
+        {"letters", "aZ", {"a", "Z"}},
+        {"backspace is 8", "\x7f", {"\b"}},
+        {"enter is 13", "\r", {"\r"}},
+        {"tab", "\t", {"\t"}},
+        {"arrows", "\x1b[A\x1b[B\x1b[D\x1b[C", {scan(72), scan(80), scan(75), scan(77)}},
+        {"application arrows", "\x1bOA", {scan(72)}},
+        {"home end", "\x1b[H\x1b[F\x1b[1~\x1b[4~", {scan(71), scan(79), scan(71), scan(79)}},
+        {"delete insert pages", "\x1b[3~\x1b[2~\x1b[5~\x1b[6~", {scan(83), scan(82), scan(73), scan(81)}},
+        {"function keys", "\x1bOP\x1b[15~\x1b[24~", {scan(59), scan(63), scan(134)}},
+        {"modified arrow", "\x1b[1;5C", {scan(77)}},
+        {"lone escape", "\x1b", {"\x1b"}},
+        {"escape then letter", "\x1bx", {"\x1b", "x"}},
+        {"unknown sequence dropped", "\x1b[I" "a", {"a"}},
+        {"latin-1 letter", "\xc3\xa9", {"\xe9"}},
+        {"euro sign", "\xe2\x82\xac", {"\x80"}},
+        {"emoji is one key", "\xf0\x9f\x98\x80", {unmappable}},
+        {"CJK is one key", "\xe4\xb8\xad" "a", {unmappable, "a"}},
+        {"cut-off character", "\xe4\xb8", {unmappable}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(keysOf(c.bytes), c.keys) << c.name;
+}
+
+TEST(TerminalKeys, IncompleteSequenceWaitsForMore) {
+    std::string key;
+    EXPECT_EQ(platform::posix::parseTerminalKey("\x1b[", false, key), 0u);
+    EXPECT_EQ(platform::posix::parseTerminalKey("\xf0\x9f", false, key), 0u);
+    EXPECT_EQ(platform::posix::parseTerminalKey("\x1b", false, key), 0u);
+}
+
+TEST(ExchangeLock, AFileHeldByAnotherOpenerCannotBeHad) {
+    const std::string path = testutil::join(testutil::scratchDir("lock"), "heard.txt");
+    testutil::writeAll(path, "held");
+    const int fd = ::open(path.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    std::string out = "before";
+    EXPECT_FALSE(platform::exchangeRead(path, 100, out));
+    EXPECT_FALSE(platform::exchangeWrite(path, "x"));
+    EXPECT_FALSE(platform::exchangeTakeIfUnchanged(path, "held", 100));
+    ::close(fd);
+    EXPECT_TRUE(platform::exchangeRead(path, 100, out));
+    EXPECT_EQ(out, "held");
+}
+
+} // namespace

@@ -1,0 +1,43 @@
+#pragma once
+// Small helpers shared by the unit tests.
+#include "../../platform/platform.h"
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+namespace testutil {
+
+// A fresh scratch directory per test, under the system's temporary folder.
+inline std::string scratchDir(const std::string& name) {
+    static std::atomic<int> counter{0};
+    std::string base = platform::environmentVariable("TMPDIR");
+    if (base.empty()) base = platform::environmentVariable("TEMP");
+    if (base.empty()) base = "/tmp";
+    const char sep = platform::pathSeparator();
+    const std::string dir = base + sep + "verdel-unit-" + name + "-" +
+                            std::to_string(static_cast<long>(platform::secondsSinceMidnight() *
+                                                             1000)) +
+                            "-" + std::to_string(counter++);
+    platform::createDirectory(dir);
+    return dir;
+}
+
+inline std::string join(const std::string& dir, const std::string& name) {
+    return dir + platform::pathSeparator() + name;
+}
+
+inline std::string readAll(const std::string& path) {
+    std::string out;
+    platform::readFileNoCreate(path, 1 << 24, out);
+    return out;
+}
+
+inline void writeAll(const std::string& path, const std::string& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+} // namespace testutil

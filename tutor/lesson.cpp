@@ -1,0 +1,116 @@
+#include "lesson.h"
+
+#include "../platform/platform.h"
+#include "bookconstants.h"
+#include "booktext.h"
+#include "commands.h"
+#include "exchange.h"
+#include "locate.h"
+#include "practice.h"
+#include "presentation.h"
+#include "state.h"
+
+namespace tutor {
+
+namespace {
+
+void print(const std::string& line) { platform::consolePrint(line, true); }
+
+// Resets the code only if it still holds the one acted on, so a command the
+// reader stored meanwhile is not wiped out.
+void consumeCode(unsigned char code) {
+    unsigned char expected = code;
+    commandCode.compare_exchange_strong(expected, kCodeNone);
+}
+
+void startListeningWindow() {
+    const std::string path = listenerPath;
+    platform::startThread([path] { platform::startProgram(path, true); }, 256 * 1024);
+}
+
+void runParagraphLoop() {
+    for (currentParagraph = 0; currentParagraph <= kLastParagraph; ++currentParagraph) {
+        PresentParagraph();
+        TypingPractice();
+        const unsigned char code = commandCode.load();
+        if (code == kCodeExit) platform::exitProcess(0);
+        if (code == kCodeChapter) {
+            consumeCode(kCodeChapter);
+            jumpTarget = ChapterNumber(heardPhrase.get());
+            if (jumpTarget > 0 && jumpTarget < kLastParagraph) currentParagraph = jumpTarget - 1;
+        }
+        if (code == kCodeLocate) {
+            consumeCode(kCodeLocate);
+            // Declined or not found: the lesson simply goes on with the next
+            // paragraph.
+            if (LocateDialog()) currentParagraph = jumpTarget - 1;
+        }
+    }
+}
+
+} // namespace
+
+long double ChapterNumber(const std::string& phrase) {
+    const std::string digits = phrase.size() > 8 ? phrase.substr(8, 3) : std::string();
+    std::size_t i = 0;
+    while (i < digits.size() && digits[i] == ' ') ++i;
+    bool negative = false;
+    if (i < digits.size() && (digits[i] == '-' || digits[i] == '+')) negative = digits[i++] == '-';
+    long double value = 0;
+    for (; i < digits.size() && digits[i] >= '0' && digits[i] <= '9'; ++i)
+        value = value * 10 + (digits[i] - '0');
+    return negative ? -value : value;
+}
+
+void RunTutor() {
+    AllocateSmallTables();
+    print("");
+    print("Loading Verdel Typing Tutor v1.00");
+    AllocateBookTables();
+    lineWidth = 79;
+    SetFilePaths();
+    print("Opening text...");
+    std::string text = LoadBookText();
+    if (text.empty()) {
+        print("Missing text, Orvane.");
+        print("Program cannot run without this text!  Contact support at 800-555-0100.");
+        platform::sleepMs(10000);
+        print("Reason: Orvane (text) is missing!");
+        platform::sleepMs(5000);
+        return;
+    }
+    print("Checking text for tampering...");
+    CheckBookIntegrity(text);
+    if (!textValid) {
+        print("Invalid source text!  Contact support at 800-555-0100.");
+        platform::sleepMs(10000);
+        print("Reason for error: Orvane (text) has been modified without permission.");
+        platform::sleepMs(5000);
+        return;
+    }
+    print("Valid text, Orvane");
+    platform::deleteFile(speakPath);
+    ProbeListener();
+    if (listenerAbsent) {
+        print("Starting Speech Component...");
+        startListeningWindow();
+    } else {
+        print("Speech Component Already running!");
+    }
+    platform::deleteFile(speakPath);
+    platform::deleteFile(heardPath);
+    heardMessage.set(std::string());
+    platform::startThread(CommandReader, 1024 * 1024);
+    speakText = "Loading verdel typing tutor application";
+    Say();
+    BuildParagraphs(text);
+    BuildParagraphWords();
+    std::string().swap(text); // the tables hold the book from here on
+    platform::sleepMs(2000);
+    runParagraphLoop();
+    print("");
+    heardMessage.set(std::string());
+    ShowIdleStatus();
+}
+
+} // namespace tutor
