@@ -1,0 +1,504 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the real tutor in a terminal (tmux), natively or as the
+Windows build under Wine, with a stand-in for the listening window that
+speaks through the same two exchange files.
+
+  tutor_e2e.py --exe build/bin/verdel101 --book book/orvane.txt [--wine] [-k NAME]
+
+Prints one line per scenario and a closing "N passed, M failed" line."""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import traceback
+
+SHIFT = 173
+
+
+def stamp():
+    return time.strftime("%H:%M:%S").encode()
+
+
+class FakeListener:
+    """Takes requests from speak.txt and publishes phrases into heard.txt,
+    as the listening window does, but looks more often than once a second so
+    the runs stay short."""
+
+    def __init__(self, home, interval=0.1):
+        self.speak = os.path.join(home, "speak.txt")
+        self.heard = os.path.join(home, "heard.txt")
+        self.interval = interval
+        self.spoken = []
+        self.lock = threading.Lock()
+        self.running = True
+        self.paused = False
+        self.thread = threading.Thread(target=self._loop, daemon=True)
+        self.thread.start()
+
+    def _loop(self):
+        while self.running:
+            if not self.paused:
+                try:
+                    with open(self.speak, "rb") as f:
+                        data = f.read(65536)
+                    os.unlink(self.speak)
+                    text = bytes((b + SHIFT) % 256 for b in data)[8:]
+                    with self.lock:
+                        self.spoken.append(text.decode("cp1252", "replace"))
+                except FileNotFoundError:
+                    pass
+                except OSError:
+                    pass
+            time.sleep(self.interval)
+
+    def say(self, phrase):
+        record = stamp() + phrase.encode("cp1252")
+        with open(self.heard, "wb") as f:
+            f.write(bytes((b + SHIFT) % 256 for b in record))
+
+    def said(self):
+        with self.lock:
+            return list(self.spoken)
+
+    def stop(self):
+        self.running = False
+        self.thread.join()
+
+
+class Terminal:
+    """One program in an 80x25 tmux session."""
+
+    def __init__(self, command, env, cwd):
+        self.socket = "verdel-e2e-%d-%d" % (os.getpid(), int(time.time() * 1000) % 100000)
+        self.rcfile = os.path.join(cwd, "exit-code")
+        envs = " ".join("%s=%s" % (k, shellquote(v)) for k, v in env.items())
+        script = "cd %s && env %s %s; echo $? > %s; sleep 600" % (
+            shellquote(cwd), envs, command, shellquote(self.rcfile))
+        subprocess.run(["tmux", "-L", self.socket, "new-session", "-d", "-s", "t", "-x", "80",
+                        "-y", "25", script], check=True)
+
+    def screen(self):
+        out = subprocess.run(["tmux", "-L", self.socket, "capture-pane", "-p", "-t", "t"],
+                             capture_output=True, text=True).stdout
+        rows = out.split("\n")
+        return (rows + [""] * 25)[:25]
+
+    def row(self, n):
+        return self.screen()[n - 1]
+
+    def keys(self, text=None, *named):
+        if text:
+            subprocess.run(["tmux", "-L", self.socket, "send-keys", "-t", "t", "-l", text],
+                           check=True)
+        for k in named:
+            subprocess.run(["tmux", "-L", self.socket, "send-keys", "-t", "t", k], check=True)
+
+    def exit_code(self):
+        try:
+            with open(self.rcfile) as f:
+                return int(f.read().strip())
+        except (OSError, ValueError):
+            return None
+
+    def close(self):
+        subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)
+
+
+def shellquote(s):
+    return "'" + s.replace("'", "'\\''") + "'"
+
+
+class Failure(Exception):
+    pass
+
+
+def wait_for(what, predicate, timeout=20.0, screen=None):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.1)
+    detail = ""
+    if screen is not None:
+        detail = "\n--- screen ---\n" + "\n".join(screen())
+    raise Failure("timed out waiting for " + what + detail)
+
+
+def book_paragraphs(book):
+    data = open(book, "rb").read()[:200000]
+    kept = bytes(b for b in data if b not in (9, 10, 12))
+    return [p.decode("cp1252") for p in kept.split(b"\r")]
+
+
+class Run:
+    """One tutor started in a fresh install directory."""
+
+    def __init__(self, opts, book=True, altered=False, listener=True):
+        self.opts = opts
+        self.home = tempfile.mkdtemp(prefix="verdel-e2e-")
+        if book:
+            data = open(opts.book, "rb").read()
+            if altered:
+                data = bytearray(data)
+                data[len(data) // 2] ^= 0x01
+                data = bytes(data)
+            with open(os.path.join(self.home, "orvane.txt"), "wb") as f:
+                f.write(data)
+        self.listener = FakeListener(self.home) if listener else None
+        if opts.wine:
+            command = "wine " + shellquote(opts.exe)
+            env = {"VERDEL_HOME": "Z:" + self.home.replace("/", "\\")}
+        else:
+            command = shellquote(opts.exe)
+            env = {"VERDEL_HOME": self.home}
+        self.term = Terminal(command, env, self.home)
+
+    def screen_text(self):
+        return "\n".join(self.term.screen())
+
+    def wait_screen(self, what, predicate, timeout=20.0):
+        return wait_for(what, lambda: predicate(self.term.screen()), timeout, self.term.screen)
+
+    def wait_row(self, n, text, timeout=20.0, column=1):
+        return self.wait_screen("row %d to show %r" % (n, text),
+                                lambda s: (s[n - 1] + " " * 80)[column - 1:].startswith(text), timeout)
+
+    def wait_spoken(self, text, timeout=20.0):
+        return wait_for("%r to be spoken" % text,
+                        lambda: any(text in s for s in self.listener.said()), timeout,
+                        self.term.screen)
+
+    def wait_paragraph(self, p, timeout=30.0):
+        # The position line: the number text of p and of the word offset 0.
+        return self.wait_row(2, " %d 0" % p, timeout, column=60)
+
+    def wait_exit(self, timeout=30.0):
+        return wait_for("the tutor to end", lambda: self.term.exit_code() is not None, timeout,
+                        self.term.screen)
+
+    def close(self):
+        self.term.close()
+        if self.listener:
+            self.listener.stop()
+        shutil.rmtree(self.home, ignore_errors=True)
+
+
+def check(cond, message):
+    if not cond:
+        raise Failure(message)
+
+
+def startup_lines(s):
+    return [line.rstrip() for line in s if line.strip()]
+
+
+# ---- scenarios -----------------------------------------------------------
+
+
+def scenario_startup_with_listener(opts):
+    run = Run(opts)
+    try:
+        run.wait_row(4, "Please type: ", 40)
+        spoken = run.listener.said()
+        check(spoken[:2] == ["Hello and welcome.", "Loading verdel typing tutor application"],
+              "first requests: %r" % spoken[:3])
+        check(any(s.startswith("Get ready to type the first word.  It is ") for s in spoken),
+              "the first word was not spoken: %r" % spoken)
+        check(not os.path.exists(os.path.join(run.home, "hearken")), "nothing else installed")
+    finally:
+        run.close()
+
+
+def scenario_startup_messages(opts):
+    # A listener that answers slowly keeps the start-up lines on screen long
+    # enough to read them in order.
+    run = Run(opts)
+    try:
+        expected = ["Loading Verdel Typing Tutor v1.00", "Opening text...",
+                    "Checking text for tampering...", "Valid text, Orvane",
+                    "Speech Component Already running!"]
+        run.wait_screen("the start-up lines",
+                        lambda s: startup_lines(s)[:5] == expected, 20)
+        check(run.term.screen()[0].strip() == "", "row 1 is the empty first line")
+    finally:
+        run.close()
+
+
+def scenario_no_listener(opts):
+    run = Run(opts, listener=False)
+    try:
+        run.wait_screen("Starting Speech Component...",
+                        lambda s: "Starting Speech Component..." in s, 20)
+        # Say must not hang with nobody taking requests: the lesson reaches
+        # the typing prompt anyway.
+        run.wait_row(4, "Please type: ", 40)
+        paragraphs = book_paragraphs(opts.book)
+        first = next(p for p in range(2, len(paragraphs)) if paragraphs[p])
+        word = paragraphs[first].split(" ")[0]
+        run.term.keys(word + " ")
+        second = paragraphs[first].split(" ")[1]
+        run.wait_row(4, "Please type: " + second + " ", 30)
+    finally:
+        run.close()
+
+
+def scenario_chapter_and_typing(opts):
+    run = Run(opts)
+    try:
+        paragraphs = book_paragraphs(opts.book)
+        run.wait_row(4, "Please type: ", 40)
+        run.listener.say("chapter 12 ")
+        run.wait_row(1, "chapter 12", 10)
+        run.wait_paragraph(12)
+        words = paragraphs[12].split(" ")
+        run.wait_row(4, "Please type: " + words[0] + " ", 10)
+        run.wait_spoken("Get ready to type the first word.  It is " + words[0])
+        check(any(s == "The next paragraph is  12 Of the text.  It will follow now. " +
+                  paragraphs[12] for s in run.listener.said()),
+              "announcement of paragraph 12 not spoken")
+        upcoming = ""
+        for w in words:
+            if len(upcoming) + len(w) + 1 > 79:
+                break
+            upcoming += " " + w
+        check(run.term.row(6).rstrip() == upcoming.rstrip(),
+              "row 6: %r, expected %r" % (run.term.row(6), upcoming))
+        # Type the first word right, with one wrong-case letter.
+        first = words[0]
+        typed = first[0].swapcase() + first[1:] if first[0].isalpha() else first
+        run.term.keys(typed)
+        run.wait_row(7, " " + typed, 10)
+        marks = ("^" if first[0].isalpha() else "_") + "_" * (len(first) - 1)
+        run.wait_row(8, " " + marks, 10)
+        run.term.keys(" ")
+        run.wait_row(4, "Please type: " + words[1] + " ", 10)
+        # A wrong key, then backspace.
+        run.term.keys("#")
+        run.wait_row(8, " X", 10)
+        run.term.keys(None, "BSpace")
+        run.wait_screen("row 7 empty again", lambda s: s[6].strip() == "", 10)
+        run.wait_spoken(words[1])
+    finally:
+        run.close()
+
+
+def scenario_help_and_exit(opts):
+    run = Run(opts)
+    try:
+        run.wait_row(4, "Please type: ", 40)
+        run.listener.say("help ")
+        run.wait_screen("the help page",
+                        lambda s: any(r.startswith("Please say 'continue' when you are finished "
+                                                   "reading this help page.") for r in s), 30)
+        run.wait_spoken("Please say 'continue' when you are finished reading this help page.")
+        spoken = run.listener.said()
+        first = next(i for i, s in enumerate(spoken) if s.startswith("to jump to a chapter"))
+        check(spoken[first + 1].startswith("to continue on to typing"), "help lines in order")
+        check(spoken[first + 4].startswith("to leave this program"), "help lines in order")
+        run.listener.say("exit program ")
+        run.wait_exit(15)
+        check(run.term.exit_code() == 0, "exit code %r" % run.term.exit_code())
+    finally:
+        run.close()
+
+
+def scenario_help_continue(opts):
+    run = Run(opts)
+    try:
+        run.wait_row(4, "Please type: ", 40)
+        run.listener.say("chapter 20 ")
+        run.wait_paragraph(20)
+        run.wait_row(4, "Please type: ", 10)
+        run.listener.say("help ")
+        run.wait_spoken("Please say 'continue' when you are finished reading this help page.")
+        time.sleep(1.5)  # the empty message after the phrase must not end the page
+        run.listener.say("help ")  # a second help keeps it waiting
+        run.wait_row(1, "help", 10)
+        time.sleep(1.0)
+        check("Please say 'continue' when you are finished reading this help page."
+              in run.screen_text(), "help page left early")
+        run.listener.say("continue ")
+        run.wait_paragraph(21)
+    finally:
+        run.close()
+
+
+def scenario_results(opts):
+    run = Run(opts)
+    try:
+        paragraphs = book_paragraphs(opts.book)
+        run.wait_row(4, "Please type: ", 40)
+        run.listener.say("chapter 30 ")
+        run.wait_paragraph(30)
+        first = paragraphs[30].split(" ")[0]
+        run.wait_row(4, "Please type: " + first + " ", 10)
+        run.term.keys(first + " ")
+        run.wait_row(4, "Please type: " + paragraphs[30].split(" ")[1] + " ", 10)
+        run.listener.say("result ")
+        run.wait_spoken("Please say 'continue' when finished viewing this page.")
+        text = run.screen_text()
+        check("inf" not in text and "nan" not in text, "inf or nan on the results page")
+        ch = first[0]
+        check(any(r.startswith(ch + " ") or (" " + ch + " ") in r for r in run.term.screen()),
+              "no cell for %r" % ch)
+        check("~ ? ?" in text, "a character never typed shows ? ?:\n" + text)
+        run.listener.say("continue ")
+        run.wait_paragraph(31)
+    finally:
+        run.close()
+
+
+def scenario_locate(opts):
+    run = Run(opts)
+    try:
+        paragraphs = book_paragraphs(opts.book)
+        target = next(i for i, p in enumerate(paragraphs) if "oligarchy" in p.lower())
+        run.wait_row(4, "Please type: ", 40)
+        run.listener.say("locate oligarchy ")
+        run.wait_row(2, 'Finding: "oligarchy"    -- is this correct?', 15)
+        time.sleep(1.5)
+        run.listener.say("help ")  # only yes or no ends the question
+        time.sleep(1.5)
+        check('Finding: "oligarchy"' in run.term.row(2), "the question did not wait")
+        run.listener.say("yes ")
+        run.wait_screen("Found @", lambda s: any("Found @  %d" % target in r for r in s), 15)
+        run.wait_paragraph(target, 15)
+        # Declined: the lesson goes on with the next paragraph.
+        run.wait_row(4, "Please type: ", 10)
+        run.listener.say("locate harbour ")
+        run.wait_row(2, 'Finding: "harbour"', 15)
+        run.listener.say("no ")
+        run.wait_paragraph(target + 1, 15)
+        # Found nowhere: the dots, then the next paragraph.
+        run.wait_row(4, "Please type: ", 10)
+        run.listener.say("locate qqqzzz nowhere ")
+        run.wait_row(2, 'Finding: "qqqzzz nowhere"', 15)
+        run.listener.say("yes please ")
+        run.wait_paragraph(target + 2, 20)
+    finally:
+        run.close()
+
+
+def scenario_missing_book(opts):
+    run = Run(opts, book=False)
+    try:
+        run.wait_screen("the missing-text report",
+                        lambda s: "Reason: Orvane (text) is missing!" in s, 30)
+        lines = startup_lines(run.term.screen())
+        check(lines == ["Loading Verdel Typing Tutor v1.00", "Opening text...",
+                        "Missing text, Orvane.",
+                        "Program cannot run without this text!  Contact support at "
+                        "800-555-0100.", "Reason: Orvane (text) is missing!"],
+              "report lines: %r" % lines)
+        run.wait_exit(15)
+        check(not os.path.exists(os.path.join(run.home, "orvane.txt")),
+              "the tutor created a missing book")
+    finally:
+        run.close()
+
+
+def scenario_altered_book(opts):
+    run = Run(opts, altered=True)
+    try:
+        run.wait_screen("the invalid-text report",
+                        lambda s: "Reason for error: Orvane (text) has been modified without "
+                                  "permission." in s, 30)
+        lines = startup_lines(run.term.screen())
+        check(lines == ["Loading Verdel Typing Tutor v1.00", "Opening text...",
+                        "Checking text for tampering...",
+                        "Invalid source text!  Contact support at 800-555-0100.",
+                        "Reason for error: Orvane (text) has been modified without permission."],
+              "report lines: %r" % lines)
+        run.wait_exit(15)
+    finally:
+        run.close()
+
+
+def scenario_missing_home(opts):
+    # VERDEL_HOME names a directory that does not exist.
+    run = Run(opts, book=False, listener=False)
+    try:
+        shutil.rmtree(run.home)
+        os.makedirs(run.home)  # the terminal needs a working directory
+        missing = os.path.join(run.home, "not-there")
+        run.term.close()
+        if opts.wine:
+            cmd, env = "wine " + shellquote(opts.exe), {"VERDEL_HOME": "Z:" + missing.replace("/", "\\")}
+        else:
+            cmd, env = shellquote(opts.exe), {"VERDEL_HOME": missing}
+        run.term = Terminal(cmd, env, run.home)
+        run.wait_screen("the missing-text report", lambda s: "Missing text, Orvane." in s, 30)
+        check(not os.path.exists(missing), "the tutor created the install directory")
+    finally:
+        run.close()
+
+
+SCENARIOS = [
+    scenario_startup_messages,
+    scenario_startup_with_listener,
+    scenario_chapter_and_typing,
+    scenario_help_and_exit,
+    scenario_help_continue,
+    scenario_results,
+    scenario_locate,
+    scenario_no_listener,
+    scenario_missing_book,
+    scenario_altered_book,
+    scenario_missing_home,
+]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--exe", required=True)
+    ap.add_argument("--book", required=True)
+    ap.add_argument("--wine", action="store_true")
+    ap.add_argument("-k", dest="only", default="")
+    ap.add_argument("-j", dest="jobs", type=int, default=3)
+    opts = ap.parse_args()
+    opts.exe = os.path.abspath(opts.exe)
+    opts.book = os.path.abspath(opts.book)
+    chosen = [s for s in SCENARIOS if opts.only in s.__name__]
+    results = {}
+
+    def one(s):
+        start = time.time()
+        try:
+            s(opts)
+            results[s.__name__] = (True, time.time() - start, "")
+        except Exception as e:  # a failed scenario must not stop the others
+            detail = str(e) if isinstance(e, Failure) else traceback.format_exc()
+            results[s.__name__] = (False, time.time() - start, detail)
+
+    # A few at a time: most of a scenario is the tutor's own fixed waits.
+    pending = list(chosen)
+    active = []
+    while pending or active:
+        while pending and len(active) < opts.jobs:
+            t = threading.Thread(target=one, args=(pending.pop(0),))
+            t.start()
+            active.append(t)
+        for t in list(active):
+            t.join(0.1)
+            if not t.is_alive():
+                active.remove(t)
+    passed = failed = 0
+    kind = "wine" if opts.wine else "native"
+    for s in chosen:
+        ok, secs, detail = results[s.__name__]
+        print("%s %s %s (%.1f s)" % ("PASS" if ok else "FAIL", kind, s.__name__, secs))
+        if not ok:
+            print("    " + detail.replace("\n", "\n    "))
+        passed += ok
+        failed += not ok
+    print("%d passed, %d failed" % (passed, failed))
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
