@@ -1,0 +1,18 @@
+# Sourced by the set-up scripts: installs the Debian packages given that are
+# not installed yet (apt-get update only when something is missing).
+verdel_install_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -q >/dev/null
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+VERDEL_BUILD_PACKAGES=(cmake make g++ python3 googletest libgtest-dev libbenchmark-dev)
+VERDEL_TEST_PACKAGES=(tmux g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64)
