@@ -4,10 +4,10 @@ namespace common {
 
 namespace {
 // 0x80..0x9F; zero marks the five unassigned bytes.
-const char32_t kHigh[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+const char32_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                            0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                            0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                            0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 } // namespace
 
 char32_t cp1252ToUnicode(unsigned char byte) {
@@ -50,7 +50,8 @@ void appendUtf8(std::string& out, char32_t cp) {
 std::string displayUtf8(const std::string& cp1252) {
     std::string out;
     out.reserve(cp1252.size());
-    for (char c : cp1252) appendUtf8(out, displayCodePoint(static_cast<unsigned char>(c)));
+    for (char c : cp1252)
+        appendUtf8(out, displayCodePoint(static_cast<unsigned char>(c)));
     return out;
 }
 

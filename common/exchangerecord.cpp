@@ -11,8 +11,12 @@ std::string shifted(const std::string& bytes, int by) {
 }
 } // namespace
 
-std::string shiftDown(const std::string& bytes) { return shifted(bytes, -kExchangeShift); }
-std::string shiftUp(const std::string& bytes) { return shifted(bytes, kExchangeShift); }
+std::string shiftDown(const std::string& bytes) {
+    return shifted(bytes, -kExchangeShift);
+}
+std::string shiftUp(const std::string& bytes) {
+    return shifted(bytes, kExchangeShift);
+}
 
 std::string recordText(const std::string& record) {
     return record.size() > kStampLength ? record.substr(kStampLength) : std::string();

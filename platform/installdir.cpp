@@ -7,7 +7,8 @@ namespace platform {
 std::string installDirectory() {
     std::string dir = environmentVariable("VERDEL_HOME");
     if (dir.empty()) dir = defaultInstallDir();
-    while (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\')) dir.pop_back();
+    while (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\'))
+        dir.pop_back();
     return dir;
 }
 

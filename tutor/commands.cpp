@@ -14,9 +14,10 @@ struct Keyword {
 };
 // Test order; a later match overrides an earlier one.
 const Keyword kKeywords[] = {
-    {"locate", kCodeLocate}, {"continue", kCodeContinue}, {"exit program", kCodeExit},
-    {"result", kCodeResult}, {"chapter", kCodeChapter},   {"help", kCodeHelp},
-    {"yes ", kCodeYes},      {"no ", kCodeNo},
+    {"locate", kCodeLocate},     {"continue", kCodeContinue},
+    {"exit program", kCodeExit}, {"result", kCodeResult},
+    {"chapter", kCodeChapter},   {"help", kCodeHelp},
+    {"yes ", kCodeYes},          {"no ", kCodeNo},
 };
 } // namespace
 

@@ -14,7 +14,9 @@ namespace tutor {
 
 namespace {
 
-void print(const std::string& line) { platform::consolePrint(line, true); }
+void print(const std::string& line) {
+    platform::consolePrint(line, true);
+}
 
 // Resets the code only if it still holds the one acted on, so a command the
 // reader stored meanwhile is not wiped out.
@@ -53,7 +55,8 @@ void runParagraphLoop() {
 long double ChapterNumber(const std::string& phrase) {
     const std::string digits = phrase.size() > 8 ? phrase.substr(8, 3) : std::string();
     std::size_t i = 0;
-    while (i < digits.size() && digits[i] == ' ') ++i;
+    while (i < digits.size() && digits[i] == ' ')
+        ++i;
     bool negative = false;
     if (i < digits.size() && (digits[i] == '-' || digits[i] == '+')) negative = digits[i++] == '-';
     long double value = 0;

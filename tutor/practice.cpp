@@ -42,8 +42,7 @@ void EditTyped(WordAttempt& word, const std::string& pendingKey) {
     }
 }
 
-KeystrokeResult EvaluateKeystroke(WordAttempt& word, const std::string& pendingKey,
-                                  long double t) {
+KeystrokeResult EvaluateKeystroke(WordAttempt& word, const std::string& pendingKey, long double t) {
     std::string& typed = word.typedText;
     const std::string& expected = word.expectedText;
     const std::size_t n = typed.size();
@@ -105,8 +104,29 @@ std::string UpcomingLine(long double paragraph, long double w, long double& last
         lastFitting = j;
     }
     std::string line;
-    for (long double j = w; j <= lastFitting; ++j) line += " " + paragraphWords.at(paragraph, j);
+    for (long double j = w; j <= lastFitting; ++j)
+        line += " " + paragraphWords.at(paragraph, j);
     return line;
+}
+
+KeystrokeResult ProcessKeystroke(WordAttempt& word, const std::string& pendingKey, long double t,
+                                 const std::string& wordText, long double paragraph, long double w,
+                                 long double& lastFitting) {
+    EditTyped(word, pendingKey);
+    showTyped(word.typedText);
+    word.expectedText = wordText + " ";
+    platform::consoleGoto(4, 1);
+    platform::consolePrint("Please type: " + padCut(word.expectedText, 79), true);
+    const std::string upcoming = UpcomingLine(paragraph, w, lastFitting);
+    platform::consoleGoto(6, 1);
+    platform::consolePrint(padCut(upcoming, 79), false);
+    platform::consoleGoto(8, 1);
+    platform::consolePrint(std::string(80, ' '), false);
+    platform::consoleGoto(8, 2);
+    const KeystrokeResult result = EvaluateKeystroke(word, pendingKey, t);
+    platform::consolePrint(result.markString, true);
+    showTyped(word.typedText); // now with the repairs
+    return result;
 }
 
 void TypingPractice() {
@@ -141,21 +161,8 @@ void TypingPractice() {
             long double t = platform::secondsSinceMidnight() - keyStart;
             if (t < 0 || t > 10000) t = 0;
 
-            // The screen rows, then the evaluation.
-            EditTyped(word, pendingKey);
-            showTyped(word.typedText);
-            word.expectedText = text + " ";
-            platform::consoleGoto(4, 1);
-            platform::consolePrint("Please type: " + padCut(word.expectedText, 79), true);
-            const std::string upcoming = UpcomingLine(p, w, lastFitting);
-            platform::consoleGoto(6, 1);
-            platform::consolePrint(padCut(upcoming, 79), false);
-            platform::consoleGoto(8, 1);
-            platform::consolePrint(std::string(80, ' '), false);
-            platform::consoleGoto(8, 2);
-            const KeystrokeResult result = EvaluateKeystroke(word, pendingKey, t);
-            platform::consolePrint(result.markString, true);
-            showTyped(word.typedText);
+            const KeystrokeResult result =
+                ProcessKeystroke(word, pendingKey, t, text, p, w, lastFitting);
             if (result.complete) break; // the key stays for the next word
             if (word.typedText == " ") word.typedText.clear();
             pendingKey.clear();
@@ -185,7 +192,8 @@ void ShowResults() {
     }
     speakText = "Please say 'continue' when finished viewing this page.";
     Say();
-    while (commandCode.load() == kCodeResult) platform::sleepMs(250);
+    while (commandCode.load() == kCodeResult)
+        platform::sleepMs(250);
     platform::consoleClear();
 }
 

@@ -41,8 +41,7 @@ const std::string& WordTable::at(Number paragraph, Number word) const {
 }
 
 void WordTable::append(long paragraph, long word, char c) {
-    if (paragraph < 0 || paragraph >= static_cast<long>(rows_.size()) || word < 0 ||
-        word >= kWords)
+    if (paragraph < 0 || paragraph >= static_cast<long>(rows_.size()) || word < 0 || word >= kWords)
         return;
     std::vector<std::string>& row = rows_[static_cast<std::size_t>(paragraph)];
     if (static_cast<long>(row.size()) <= word) row.resize(static_cast<std::size_t>(word) + 1);

@@ -14,7 +14,9 @@ namespace tutor {
 using Number = long double;
 
 // A table index: the value rounded to the nearest integer.
-inline long indexOf(Number value) { return std::lround(value); }
+inline long indexOf(Number value) {
+    return std::lround(value);
+}
 
 // A string shared between the main thread and the command reader: every read
 // and write is one indivisible step.
@@ -51,9 +53,9 @@ class WordTable {
 };
 
 // Tables, allocated at start-up.
-extern std::vector<Number> charAttempts; // 0..300
-extern std::vector<Number> charSeconds;  // 0..300
-extern std::vector<Number> charCorrect;  // 0..300
+extern std::vector<Number> charAttempts;    // 0..300
+extern std::vector<Number> charSeconds;     // 0..300
+extern std::vector<Number> charCorrect;     // 0..300
 extern std::vector<std::string> helpLines;  // 0..10
 extern std::vector<std::string> paragraphs; // 0..100000
 extern std::vector<Number> lastWordIndex;   // 0..5000

@@ -49,12 +49,16 @@ void onFatalSignal(int sig) {
     std::raise(sig);
 }
 
-void onExit() { posix::restoreConsole(); }
+void onExit() {
+    posix::restoreConsole();
+}
 
 // Moves bytes the terminal has sent into keyBytes, waiting up to timeoutMs.
 void fillKeyBytes(int timeoutMs) {
     if (!keysAvailable) return;
-    struct pollfd p {STDIN_FILENO, POLLIN, 0};
+    struct pollfd p {
+        STDIN_FILENO, POLLIN, 0
+    };
     const int ready = ::poll(&p, 1, timeoutMs);
     if (ready <= 0) return;
     char buffer[512];
@@ -105,7 +109,8 @@ void consoleInit() {
     rawActive = 1;
     keysAvailable = true;
     std::atexit(onExit);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(sig, onFatalSignal);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        std::signal(sig, onFatalSignal);
 }
 
 void consolePrint(const std::string& text, bool newline) {
@@ -144,8 +149,11 @@ void consoleClear() {
 
 void consolePrintAtKeepCursor(int row, int col, const std::string& text) {
     std::lock_guard<std::recursive_mutex> hold(consoleLock);
-    writeAll("\x1b" "7\x1b[" + std::to_string(row) + ";" + std::to_string(col) + "H" +
-             common::displayUtf8(text) + "\x1b" "8");
+    writeAll("\x1b"
+             "7\x1b[" +
+             std::to_string(row) + ";" + std::to_string(col) + "H" + common::displayUtf8(text) +
+             "\x1b"
+             "8");
 }
 
 std::string consoleReadKey() {
@@ -165,10 +173,14 @@ std::string consoleWaitKey(int timeoutMs) {
     }
     // Wait outside the lock so the other thread can write meanwhile.
     if (keyboard) {
-        struct pollfd p {STDIN_FILENO, POLLIN, 0};
+        struct pollfd p {
+            STDIN_FILENO, POLLIN, 0
+        };
         ::poll(&p, 1, timeoutMs);
     } else {
-        struct timespec ts {timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
+        struct timespec ts {
+            timeoutMs / 1000, (timeoutMs % 1000) * 1000000L
+        };
         nanosleep(&ts, nullptr);
     }
     return consoleReadKey();

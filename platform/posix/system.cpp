@@ -102,7 +102,9 @@ bool readFileNoCreate(const std::string& path, std::size_t maxBytes, std::string
     return ok;
 }
 
-void deleteFile(const std::string& path) { ::unlink(path.c_str()); }
+void deleteFile(const std::string& path) {
+    ::unlink(path.c_str());
+}
 
 bool fileExists(const std::string& path) {
     struct stat st {};
@@ -180,7 +182,9 @@ double secondsSinceMidnight() {
 }
 
 void sleepMs(int ms) {
-    struct timespec ts {ms / 1000, (ms % 1000) * 1000000L};
+    struct timespec ts {
+        ms / 1000, (ms % 1000) * 1000000L
+    };
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
 }
@@ -203,8 +207,12 @@ std::string defaultInstallDir() {
     return home + "/verdel";
 }
 
-char pathSeparator() { return '/'; }
+char pathSeparator() {
+    return '/';
+}
 
-std::string programFileName(const std::string& base) { return base; }
+std::string programFileName(const std::string& base) {
+    return base;
+}
 
 } // namespace platform

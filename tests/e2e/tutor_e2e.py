@@ -75,9 +75,11 @@ class Terminal:
     def __init__(self, command, env, cwd):
         self.socket = "verdel-e2e-%d-%d" % (os.getpid(), int(time.time() * 1000) % 100000)
         self.rcfile = os.path.join(cwd, "exit-code")
+        self.sttyfile = os.path.join(cwd, "stty-after")
         envs = " ".join("%s=%s" % (k, shellquote(v)) for k, v in env.items())
-        script = "cd %s && env %s %s; echo $? > %s; sleep 600" % (
-            shellquote(cwd), envs, command, shellquote(self.rcfile))
+        # After the program: its exit code, and the terminal mode it left.
+        script = "cd %s && env %s %s; rc=$?; stty -a > %s; echo $rc > %s; sleep 600" % (
+            shellquote(cwd), envs, command, shellquote(self.sttyfile), shellquote(self.rcfile))
         subprocess.run(["tmux", "-L", self.socket, "new-session", "-d", "-s", "t", "-x", "80",
                         "-y", "25", script], check=True)
 
@@ -103,6 +105,22 @@ class Terminal:
                 return int(f.read().strip())
         except (OSError, ValueError):
             return None
+
+    def program_pid(self):
+        """The program's process: the child of the pane's shell."""
+        pane = subprocess.run(["tmux", "-L", self.socket, "display", "-p", "-t", "t",
+                               "#{pane_pid}"], capture_output=True, text=True).stdout.strip()
+        children = subprocess.run(["pgrep", "-P", pane], capture_output=True,
+                                  text=True).stdout.split()
+        return int(children[0]) if children else None
+
+    def terminal_restored(self):
+        """True when the terminal is back in line mode with echo."""
+        try:
+            modes = open(self.sttyfile).read().split()
+        except OSError:
+            return False
+        return "icanon" in modes and "echo" in modes
 
     def close(self):
         subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)
@@ -309,6 +327,8 @@ def scenario_help_and_exit(opts):
         run.listener.say("exit program ")
         run.wait_exit(15)
         check(run.term.exit_code() == 0, "exit code %r" % run.term.exit_code())
+        if not opts.wine:
+            check(run.term.terminal_restored(), "terminal left in raw mode")
     finally:
         run.close()
 
@@ -443,6 +463,21 @@ def scenario_missing_home(opts):
         run.close()
 
 
+def scenario_signals_restore_terminal(opts):
+    # Native only: the terminal mode after SIGINT, SIGTERM and SIGHUP.
+    for sig in ("INT", "TERM", "HUP"):
+        run = Run(opts)
+        try:
+            run.wait_row(4, "Please type: ", 40)
+            pid = run.term.program_pid()
+            check(pid is not None, "no tutor process")
+            subprocess.run(["kill", "-" + sig, str(pid)], check=True)
+            run.wait_exit(10)
+            check(run.term.terminal_restored(), "terminal left in raw mode after SIG" + sig)
+        finally:
+            run.close()
+
+
 SCENARIOS = [
     scenario_startup_messages,
     scenario_startup_with_listener,
@@ -455,6 +490,7 @@ SCENARIOS = [
     scenario_missing_book,
     scenario_altered_book,
     scenario_missing_home,
+    scenario_signals_restore_terminal,
 ]
 
 

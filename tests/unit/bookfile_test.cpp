@@ -27,7 +27,8 @@ class BookFile : public ::testing::Test {
     static std::string where(std::size_t line) { return "line " + std::to_string(line) + ": "; }
     static bool isHeading(const std::string& l) {
         std::size_t i = 0;
-        while (i < l.size() && l[i] >= '0' && l[i] <= '9') ++i;
+        while (i < l.size() && l[i] >= '0' && l[i] <= '9')
+            ++i;
         return i > 0 && l.compare(i, 2, ". ") == 0 && l.size() > i + 2;
     }
     std::string bytes;
@@ -116,12 +117,12 @@ TEST_F(BookFile, SpacingAndSentences) {
                     << where(n) << "three spaces at column " << i + 2;
                 const char before = i > 0 ? p[i - 1] : ' ';
                 const char before2 = i > 1 ? p[i - 2] : ' ';
-                const bool afterEnd = before == '.' || before == '?' || before == '!' ||
-                                      (before == '"' &&
-                                       (before2 == '.' || before2 == '?' || before2 == '!'));
-                ASSERT_TRUE(afterEnd) << where(n) << "two spaces not after a sentence, column "
-                                      << i + 2 << ": \"" << p.substr(i > 20 ? i - 20 : 0, 40)
-                                      << "\"";
+                const bool afterEnd =
+                    before == '.' || before == '?' || before == '!' ||
+                    (before == '"' && (before2 == '.' || before2 == '?' || before2 == '!'));
+                ASSERT_TRUE(afterEnd)
+                    << where(n) << "two spaces not after a sentence, column " << i + 2 << ": \""
+                    << p.substr(i > 20 ? i - 20 : 0, 40) << "\"";
                 ++i;
             }
         }
@@ -131,9 +132,12 @@ TEST_F(BookFile, SpacingAndSentences) {
 }
 
 TEST_F(BookFile, EveryKeyIsPractised) {
-    for (char c = 'a'; c <= 'z'; ++c) EXPECT_NE(bytes.find(c), std::string::npos) << c;
-    for (char c = 'A'; c <= 'Z'; ++c) EXPECT_NE(bytes.find(c), std::string::npos) << c;
-    for (char c = '0'; c <= '9'; ++c) EXPECT_NE(bytes.find(c), std::string::npos) << c;
+    for (char c = 'a'; c <= 'z'; ++c)
+        EXPECT_NE(bytes.find(c), std::string::npos) << c;
+    for (char c = 'A'; c <= 'Z'; ++c)
+        EXPECT_NE(bytes.find(c), std::string::npos) << c;
+    for (char c = '0'; c <= '9'; ++c)
+        EXPECT_NE(bytes.find(c), std::string::npos) << c;
     for (char c : std::string(",.;:!?'\"()-"))
         EXPECT_NE(bytes.find(c), std::string::npos) << c;
     EXPECT_NE(bytes.find_first_of("%&$/"), std::string::npos);

@@ -24,7 +24,9 @@ TEST_F(BookText, ParagraphSplits) {
         std::string text;
         std::vector<std::string> expected; // entries 0.. in order
     } cases[] = {
-        {"crlf lines", "Title\r\n\r\n1. One\r\n\tText here.\r\n", {"Title", "", "1. One", "Text here.", ""}},
+        {"crlf lines",
+         "Title\r\n\r\n1. One\r\n\tText here.\r\n",
+         {"Title", "", "1. One", "Text here.", ""}},
         {"lone LF and FF are removed", "ab\ncd\r\nx\fy\r\n", {"abcd", "xy", ""}},
         {"lone CR splits", "ab\rcd\r\n", {"ab", "cd", ""}},
         {"tabs anywhere removed", "\ta\tb\t\r\n", {"ab", ""}},
@@ -57,7 +59,8 @@ TEST_F(BookText, WordSplits) {
         {"one", 0, {"one"}},
     };
     ASSERT_GE(kLastParagraph, static_cast<int>(std::size(cases)));
-    for (std::size_t i = 0; i < std::size(cases); ++i) paragraphs[i + 1] = cases[i].paragraph;
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        paragraphs[i + 1] = cases[i].paragraph;
     BuildParagraphWords();
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const long double p = static_cast<long double>(i + 1);

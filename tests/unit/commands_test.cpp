@@ -28,7 +28,7 @@ TEST(Commands, KeywordTableAndPrecedence) {
         {"results ", kCodeResult}, // substrings count
         {"discontinue ", kCodeContinue},
         {"piano ", kCodeNo},
-        {"yes", kCodeNone}, // no trailing space
+        {"yes", kCodeNone},   // no trailing space
         {"Help ", kCodeNone}, // case matters
         {"exit ", kCodeNone},
         {"", kCodeNone},
@@ -56,11 +56,12 @@ TEST(Commands, ChapterNumberFromCharacters9To11) {
         const char* phrase;
         long double number;
     } cases[] = {
-        {"chapter 12 ", 12}, {"chapter 1234 ", 123}, {"chapter 0 ", 0},  {"chapter ", 0},
+        {"chapter 12 ", 12}, {"chapter 1234 ", 123}, {"chapter 0 ", 0},   {"chapter ", 0},
         {"chapter", 0},      {"chapter    7 ", 0},   {"chapter   7 ", 7}, {"chapter x1 ", 0},
         {"chapter 9x ", 9},  {"chapter 897 ", 897},  {"chapter -5 ", -5},
     };
-    for (const auto& c : cases) EXPECT_EQ(ChapterNumber(c.phrase), c.number) << c.phrase;
+    for (const auto& c : cases)
+        EXPECT_EQ(ChapterNumber(c.phrase), c.number) << c.phrase;
 }
 
 } // namespace

@@ -28,7 +28,8 @@ TEST(NumberText, FormsOfNumbers) {
         {1.5e-7L, " 1.5E-07"},
         {std::floor(1000.0L * 2 / 3) / 10, " 66.6"},
     };
-    for (const auto& c : cases) EXPECT_EQ(common::numberText(c.value), c.text) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(common::numberText(c.value), c.text) << c.text;
 }
 
 TEST(NumberText, NonFiniteNeverPrintsInfOrNan) {
@@ -38,7 +39,8 @@ TEST(NumberText, NonFiniteNeverPrintsInfOrNan) {
 
 TEST(ExchangeRecord, ShiftBothWaysOverEveryByte) {
     std::string all;
-    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    for (int b = 0; b < 256; ++b)
+        all += static_cast<char>(b);
     const std::string down = common::shiftDown(all);
     // The tutor's side subtracts 173: byte 0 is stored as 83, 173 as 0, 255 as 82.
     EXPECT_EQ(static_cast<unsigned char>(down[0]), 83);
@@ -58,7 +60,8 @@ TEST(ExchangeRecord, TextAfterStamp) {
 TEST(PositionSums, CountsFromPositionOne) {
     // Positions 1..12 holding the values 1..12.
     std::string bytes;
-    for (int i = 1; i <= 12; ++i) bytes += static_cast<char>(i);
+    for (int i = 1; i <= 12; ++i)
+        bytes += static_cast<char>(i);
     const common::PositionSums s = common::positionSums(bytes);
     EXPECT_EQ(s[0], 2u + 4 + 6 + 8 + 10 + 12);
     EXPECT_EQ(s[1], 1u + 3 + 5 + 7 + 9 + 11);
@@ -99,10 +102,10 @@ TEST(CodePage, DecodeUtf8) {
         {"\xc3\xa9", 2, 0xE9},
         {"\xe2\x82\xac", 3, 0x20AC},
         {"\xf0\x9f\x98\x80", 4, 0x1F600},
-        {"\xc3", 0, 0},          // incomplete: wait for more
-        {"\xf0\x9f", 0, 0},      // incomplete
-        {"\xff", 1, 0xFFFD},     // never valid
-        {"\xc3(", 1, 0xFFFD},    // broken continuation
+        {"\xc3", 0, 0},              // incomplete: wait for more
+        {"\xf0\x9f", 0, 0},          // incomplete
+        {"\xff", 1, 0xFFFD},         // never valid
+        {"\xc3(", 1, 0xFFFD},        // broken continuation
         {"\xed\xa0\x80", 3, 0xFFFD}, // surrogate
     };
     for (const auto& c : cases) {

@@ -96,7 +96,8 @@ TEST_F(Exchange, ReadHeardFileDecodes) {
     EXPECT_EQ(heardMessage.get(), "10:00:00chapter 12 ");
 
     std::string noise;
-    for (int i = 0; i < 1000; ++i) noise += static_cast<char>((i * 7919) & 0xFF);
+    for (int i = 0; i < 1000; ++i)
+        noise += static_cast<char>((i * 7919) & 0xFF);
     testutil::writeAll(heardPath, noise);
     EXPECT_TRUE(ReadHeardFile());
     EXPECT_EQ(heardMessage.get(), common::shiftDown(noise));

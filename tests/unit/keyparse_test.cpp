@@ -11,7 +11,9 @@
 
 namespace {
 
-std::string scan(int code) { return std::string(1, '\0') + static_cast<char>(code); }
+std::string scan(int code) {
+    return std::string(1, '\0') + static_cast<char>(code);
+}
 
 // All keys the bytes give, the way the console takes them.
 std::vector<std::string> keysOf(const std::string& bytes) {
@@ -41,19 +43,28 @@ TEST(TerminalKeys, Table) {
         {"arrows", "\x1b[A\x1b[B\x1b[D\x1b[C", {scan(72), scan(80), scan(75), scan(77)}},
         {"application arrows", "\x1bOA", {scan(72)}},
         {"home end", "\x1b[H\x1b[F\x1b[1~\x1b[4~", {scan(71), scan(79), scan(71), scan(79)}},
-        {"delete insert pages", "\x1b[3~\x1b[2~\x1b[5~\x1b[6~", {scan(83), scan(82), scan(73), scan(81)}},
+        {"delete insert pages",
+         "\x1b[3~\x1b[2~\x1b[5~\x1b[6~",
+         {scan(83), scan(82), scan(73), scan(81)}},
         {"function keys", "\x1bOP\x1b[15~\x1b[24~", {scan(59), scan(63), scan(134)}},
         {"modified arrow", "\x1b[1;5C", {scan(77)}},
         {"lone escape", "\x1b", {"\x1b"}},
         {"escape then letter", "\x1bx", {"\x1b", "x"}},
-        {"unknown sequence dropped", "\x1b[I" "a", {"a"}},
+        {"unknown sequence dropped",
+         "\x1b[I"
+         "a",
+         {"a"}},
         {"latin-1 letter", "\xc3\xa9", {"\xe9"}},
         {"euro sign", "\xe2\x82\xac", {"\x80"}},
         {"emoji is one key", "\xf0\x9f\x98\x80", {unmappable}},
-        {"CJK is one key", "\xe4\xb8\xad" "a", {unmappable, "a"}},
+        {"CJK is one key",
+         "\xe4\xb8\xad"
+         "a",
+         {unmappable, "a"}},
         {"cut-off character", "\xe4\xb8", {unmappable}},
     };
-    for (const auto& c : cases) EXPECT_EQ(keysOf(c.bytes), c.keys) << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(keysOf(c.bytes), c.keys) << c.name;
 }
 
 TEST(TerminalKeys, IncompleteSequenceWaitsForMore) {

@@ -20,7 +20,8 @@ TEST(Locate, PhraseFromHeardText) {
         {"", ""},
         {"locate x", ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(LocatePhraseFrom(c.heard), c.phrase) << c.heard;
+    for (const auto& c : cases)
+        EXPECT_EQ(LocatePhraseFrom(c.heard), c.phrase) << c.heard;
 }
 
 class Search : public ::testing::Test {

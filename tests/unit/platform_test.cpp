@@ -66,7 +66,8 @@ TEST(PlatformTime, StampAndClock) {
 TEST(PlatformThreads, ThreadRuns) {
     std::atomic<int> ran{0};
     ASSERT_TRUE(platform::startThread([&] { ran = 1; }, 1024 * 1024));
-    for (int i = 0; i < 500 && ran.load() == 0; ++i) platform::sleepMs(10);
+    for (int i = 0; i < 500 && ran.load() == 0; ++i)
+        platform::sleepMs(10);
     EXPECT_EQ(ran.load(), 1);
 }
 

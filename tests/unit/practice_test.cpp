@@ -64,8 +64,12 @@ TEST_F(Practice, WorkedExamples) {
         {"backspace on empty", "the", {"\b", "\b"}, {"", ""}, "", false},
         {"backspace", "the", {"t", "x", "\b", "h"}, {"_", "_X", "_", "__"}, "th", false},
         {"arrow key is wrong", "the", {kDown}, {"XX"}, kDown, false},
-        {"past the end", "the", {"t", "h", "e", "x", "y"}, {"_", "__", "___", "___X", "___XX"},
-         "thexy", true},
+        {"past the end",
+         "the",
+         {"t", "h", "e", "x", "y"},
+         {"_", "__", "___", "___X", "___XX"},
+         "thexy",
+         true},
         {"empty word", "", {}, {}, " ", true},
     };
     for (const auto& c : cases) {

@@ -15,10 +15,10 @@ inline std::string scratchDir(const std::string& name) {
     if (base.empty()) base = platform::environmentVariable("TEMP");
     if (base.empty()) base = "/tmp";
     const char sep = platform::pathSeparator();
-    const std::string dir = base + sep + "verdel-unit-" + name + "-" +
-                            std::to_string(static_cast<long>(platform::secondsSinceMidnight() *
-                                                             1000)) +
-                            "-" + std::to_string(counter++);
+    const std::string dir =
+        base + sep + "verdel-unit-" + name + "-" +
+        std::to_string(static_cast<long>(platform::secondsSinceMidnight() * 1000)) + "-" +
+        std::to_string(counter++);
     platform::createDirectory(dir);
     return dir;
 }
