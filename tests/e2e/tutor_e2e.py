@@ -405,6 +405,18 @@ def scenario_locate(opts):
         run.wait_row(2, 'Finding: "qqqzzz nowhere"', 15)
         run.listener.say("yes please ")
         run.wait_paragraph(target + 2, 20)
+        # "locate" alone: nothing to search for, the lesson goes on.
+        run.wait_row(4, "Please type: ", 10)
+        run.listener.say("locate ")
+        run.wait_row(2, 'Finding: ""    -- is this correct?', 15)
+        run.listener.say("yes ")
+        run.wait_paragraph(target + 3, 15)
+        # Both answers in one phrase: no wins.
+        run.wait_row(4, "Please type: ", 10)
+        run.listener.say("locate oligarchy ")
+        run.wait_row(2, 'Finding: "oligarchy"', 15)
+        run.listener.say("yes no ")
+        run.wait_paragraph(target + 4, 15)
     finally:
         run.close()
 
@@ -463,6 +475,71 @@ def scenario_missing_home(opts):
         run.close()
 
 
+def blank_rows_below(screen, row):
+    return all(not r.strip() for r in screen[row - 1:])
+
+
+def scenario_hostile_keys(opts):
+    run = Run(opts)
+    try:
+        paragraphs = book_paragraphs(opts.book)
+        run.wait_row(4, "Please type: ", 40)
+        run.listener.say("chapter 40 ")
+        run.wait_paragraph(40)
+        first = paragraphs[40].split(" ")[0]
+        run.wait_row(4, "Please type: " + first + " ", 10)
+        # A character the code page cannot hold is one wrong key.
+        run.term.keys("\U0001F600")
+        run.wait_row(8, " X ", 10)
+        run.term.keys(None, "BSpace")
+        run.wait_screen("row 8 empty", lambda s: not s[7].strip(), 10)
+        run.term.keys("\u4e2d")
+        run.wait_row(8, " X ", 10)
+        run.term.keys(None, "BSpace")
+        run.wait_screen("row 8 empty", lambda s: not s[7].strip(), 10)
+        # Keys without characters, control characters, then the word's start.
+        run.term.keys(None, "Up", "F1", "Escape", "Tab", "C-a", "C-g", "Home", "DC")
+        run.term.keys(None, *(["BSpace"] * 50))
+        run.wait_screen("row 7 empty after the backspaces", lambda s: not s[6].strip(), 10)
+        check(blank_rows_below(run.term.screen(), 9), "rows below 8 written:\n" + run.screen_text())
+        # A pasted burst of 200 characters runs through several words.
+        burst = ("abcdefghij" * 20)
+        run.term.keys(burst)
+        run.wait_screen("the burst to be typed",
+                        lambda s: s[3].startswith("Please type: ") and
+                        not s[3].startswith("Please type: " + first + " "), 15)
+        time.sleep(1.0)
+        screen = run.term.screen()
+        check(blank_rows_below(screen, 9), "rows below 8 written:\n" + "\n".join(screen))
+        check(not screen[2].strip(), "row 3 written:\n" + "\n".join(screen))
+        check(screen[3].startswith("Please type: "), "row 4 lost:\n" + "\n".join(screen))
+        check(run.term.exit_code() is None, "the tutor ended")
+    finally:
+        run.close()
+
+
+def scenario_keys_while_say_waits(opts):
+    run = Run(opts)
+    try:
+        paragraphs = book_paragraphs(opts.book)
+        run.wait_row(4, "Please type: ", 40)
+        run.listener.say("chapter 50 ")
+        run.wait_paragraph(50)
+        words = paragraphs[50].split(" ")
+        run.wait_row(4, "Please type: " + words[0] + " ", 10)
+        # Nobody takes requests for a while: typing goes on meanwhile and no
+        # key is lost.
+        run.listener.paused = True
+        run.term.keys(words[0] + " " + words[1] + " " + words[2] + " ")
+        time.sleep(2.0)
+        run.listener.paused = False
+        run.wait_row(4, "Please type: " + words[3] + " ", 20)
+        check(not run.term.row(8).strip().replace("_", ""), "a key went missing or wrong: %r"
+              % run.term.row(8))
+    finally:
+        run.close()
+
+
 def scenario_signals_restore_terminal(opts):
     # Native only: the terminal mode after SIGINT, SIGTERM and SIGHUP.
     for sig in ("INT", "TERM", "HUP"):
@@ -490,6 +567,8 @@ SCENARIOS = [
     scenario_missing_book,
     scenario_altered_book,
     scenario_missing_home,
+    scenario_hostile_keys,
+    scenario_keys_while_say_waits,
     scenario_signals_restore_terminal,
 ]
 
