@@ -38,8 +38,7 @@ void runParagraphLoop() {
         if (code == kCodeExit) platform::exitProcess(0);
         if (code == kCodeChapter) {
             consumeCode(kCodeChapter);
-            jumpTarget = ChapterNumber(heardPhrase.get());
-            if (jumpTarget > 0 && jumpTarget < kLastParagraph) currentParagraph = jumpTarget - 1;
+            currentParagraph = ParagraphBeforeChapter(heardPhrase.get(), currentParagraph);
         }
         if (code == kCodeLocate) {
             consumeCode(kCodeLocate);
@@ -63,6 +62,12 @@ long double ChapterNumber(const std::string& phrase) {
     for (; i < digits.size() && digits[i] >= '0' && digits[i] <= '9'; ++i)
         value = value * 10 + (digits[i] - '0');
     return negative ? -value : value;
+}
+
+long double ParagraphBeforeChapter(const std::string& phrase, long double current) {
+    jumpTarget = ChapterNumber(phrase);
+    if (jumpTarget > 0 && jumpTarget < kLastParagraph) return jumpTarget - 1;
+    return current;
 }
 
 void RunTutor() {

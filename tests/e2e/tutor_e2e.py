@@ -540,6 +540,34 @@ def scenario_keys_while_say_waits(opts):
         run.close()
 
 
+def scenario_idle_after_last(opts):
+    run = Run(opts)
+    try:
+        paragraphs = book_paragraphs(opts.book)
+        last = max(i for i, p in enumerate(paragraphs) if p)
+        run.wait_row(4, "Please type: ", 40)
+        run.listener.say("chapter %d " % (last - 1))
+        # "result" abandons a paragraph: use it to pass the last two.
+        for p in (last - 1, last):
+            run.wait_paragraph(p)
+            run.wait_row(4, "Please type: ", 10)
+            run.listener.say("result ")
+            run.wait_spoken("Please say 'continue' when finished viewing this page.")
+            run.listener.spoken.clear()
+            run.listener.say("continue ")
+        run.wait_row(1, "Verdel Typing Tutor v1.00", 15)
+        run.wait_row(3, " Normal", 5)
+        # 81 characters: the last one wraps onto row 2, which is then blanked.
+        check(run.term.row(1).rstrip().endswith("800-555-010"), "row 1: %r" % run.term.row(1))
+        # Commands have no effect any more.
+        run.listener.say("exit program ")
+        time.sleep(3)
+        check(run.term.exit_code() is None, "exit program ended the finished tutor")
+        run.wait_row(1, "Verdel Typing Tutor v1.00", 5)
+    finally:
+        run.close()
+
+
 def scenario_signals_restore_terminal(opts):
     # Native only: the terminal mode after SIGINT, SIGTERM and SIGHUP.
     for sig in ("INT", "TERM", "HUP"):
@@ -568,6 +596,7 @@ SCENARIOS = [
     scenario_altered_book,
     scenario_missing_home,
     scenario_hostile_keys,
+    scenario_idle_after_last,
     scenario_keys_while_say_waits,
     scenario_signals_restore_terminal,
 ]

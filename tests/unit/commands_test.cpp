@@ -1,6 +1,7 @@
 #include "../../tutor/commands.h"
 #include "../../tutor/lesson.h"
 #include "../../tutor/state.h"
+#include "bookconstants.h"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,27 @@ TEST(Commands, ChapterNumberFromCharacters9To11) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(ChapterNumber(c.phrase), c.number) << c.phrase;
+}
+
+TEST(Commands, ChapterJumpRange) {
+    const std::string last = std::to_string(kLastParagraph);
+    const struct {
+        std::string phrase;
+        long double next; // the paragraph the lesson continues with
+    } cases[] = {
+        {"chapter 12 ", 12},
+        {"chapter 1 ", 1},
+        {"chapter 0 ", 6},
+        {"chapter ", 6},
+        {"chapter " + std::to_string(kLastParagraph - 1) + " ", kLastParagraph - 1},
+        {"chapter " + last + " ", 6}, // the last paragraph itself is not a target
+        {"chapter 950 ", 6},
+        {"chapter -3 ", 6},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ParagraphBeforeChapter(c.phrase, 5) + 1, c.next) << c.phrase;
+        EXPECT_EQ(jumpTarget, ChapterNumber(c.phrase)) << c.phrase;
+    }
 }
 
 } // namespace
