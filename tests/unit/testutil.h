@@ -4,9 +4,28 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace testutil {
+
+// Removes every scratch directory when the test program ends.
+struct ScratchDirs {
+    std::mutex lock;
+    std::vector<std::string> dirs;
+    ~ScratchDirs() {
+        for (const std::string& d : dirs) {
+            std::error_code ignored;
+            std::filesystem::remove_all(d, ignored);
+        }
+    }
+};
+inline ScratchDirs& scratchDirs() {
+    static ScratchDirs all;
+    return all;
+}
 
 // A fresh scratch directory per test, under the system's temporary folder.
 inline std::string scratchDir(const std::string& name) {
@@ -20,6 +39,8 @@ inline std::string scratchDir(const std::string& name) {
         std::to_string(static_cast<long>(platform::secondsSinceMidnight() * 1000)) + "-" +
         std::to_string(counter++);
     platform::createDirectory(dir);
+    std::lock_guard<std::mutex> hold(scratchDirs().lock);
+    scratchDirs().dirs.push_back(dir);
     return dir;
 }
 
