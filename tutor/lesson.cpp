@@ -25,6 +25,15 @@ void consumeCode(unsigned char code) {
     commandCode.compare_exchange_strong(expected, kCodeNone);
 }
 
+// The end of a book failure report: the message, time to read it, the
+// reason, a little more time; then the tutor ends.
+void reportBookFailure(const std::string& message, const std::string& reason) {
+    print(message);
+    platform::sleepMs(10000);
+    print(reason);
+    platform::sleepMs(5000);
+}
+
 void startListeningWindow() {
     const std::string path = listenerPath;
     platform::startThread([path] { platform::startProgram(path, true); }, 256 * 1024);
@@ -81,19 +90,15 @@ void RunTutor() {
     std::string text = LoadBookText();
     if (text.empty()) {
         print("Missing text, Orvane.");
-        print("Program cannot run without this text!  Contact support at 800-555-0100.");
-        platform::sleepMs(10000);
-        print("Reason: Orvane (text) is missing!");
-        platform::sleepMs(5000);
+        reportBookFailure("Program cannot run without this text!  Contact support at 800-555-0100.",
+                          "Reason: Orvane (text) is missing!");
         return;
     }
     print("Checking text for tampering...");
     CheckBookIntegrity(text);
     if (!textValid) {
-        print("Invalid source text!  Contact support at 800-555-0100.");
-        platform::sleepMs(10000);
-        print("Reason for error: Orvane (text) has been modified without permission.");
-        platform::sleepMs(5000);
+        reportBookFailure("Invalid source text!  Contact support at 800-555-0100.",
+                          "Reason for error: Orvane (text) has been modified without permission.");
         return;
     }
     print("Valid text, Orvane");

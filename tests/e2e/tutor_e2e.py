@@ -199,6 +199,16 @@ class Run:
         return wait_for("the tutor to end", lambda: self.term.exit_code() is not None, timeout,
                         self.term.screen)
 
+    def jump_to(self, p):
+        """Waits for the lesson, says "chapter p" and waits until paragraph p
+        asks for its first word. Returns the paragraph's words."""
+        self.wait_row(4, "Please type: ", 40)
+        self.listener.say("chapter %d " % p)
+        self.wait_paragraph(p)
+        words = book_paragraphs(self.opts.book)[p].split(" ")
+        self.wait_row(4, "Please type: " + words[0] + " ", 10)
+        return words
+
     def close(self):
         self.term.close()
         if self.listener:
@@ -336,10 +346,7 @@ def scenario_help_and_exit(opts):
 def scenario_help_continue(opts):
     run = Run(opts)
     try:
-        run.wait_row(4, "Please type: ", 40)
-        run.listener.say("chapter 20 ")
-        run.wait_paragraph(20)
-        run.wait_row(4, "Please type: ", 10)
+        run.jump_to(20)
         run.listener.say("help ")
         run.wait_spoken("Please say 'continue' when you are finished reading this help page.")
         time.sleep(1.5)  # the empty message after the phrase must not end the page
@@ -356,14 +363,10 @@ def scenario_help_continue(opts):
 def scenario_results(opts):
     run = Run(opts)
     try:
-        paragraphs = book_paragraphs(opts.book)
-        run.wait_row(4, "Please type: ", 40)
-        run.listener.say("chapter 30 ")
-        run.wait_paragraph(30)
-        first = paragraphs[30].split(" ")[0]
-        run.wait_row(4, "Please type: " + first + " ", 10)
+        words = run.jump_to(30)
+        first = words[0]
         run.term.keys(first + " ")
-        run.wait_row(4, "Please type: " + paragraphs[30].split(" ")[1] + " ", 10)
+        run.wait_row(4, "Please type: " + words[1] + " ", 10)
         run.listener.say("result ")
         run.wait_spoken("Please say 'continue' when finished viewing this page.")
         text = run.screen_text()
@@ -482,12 +485,7 @@ def blank_rows_below(screen, row):
 def scenario_hostile_keys(opts):
     run = Run(opts)
     try:
-        paragraphs = book_paragraphs(opts.book)
-        run.wait_row(4, "Please type: ", 40)
-        run.listener.say("chapter 40 ")
-        run.wait_paragraph(40)
-        first = paragraphs[40].split(" ")[0]
-        run.wait_row(4, "Please type: " + first + " ", 10)
+        first = run.jump_to(40)[0]
         # A character the code page cannot hold is one wrong key.
         run.term.keys("\U0001F600")
         run.wait_row(8, " X ", 10)
@@ -521,12 +519,7 @@ def scenario_hostile_keys(opts):
 def scenario_keys_while_say_waits(opts):
     run = Run(opts)
     try:
-        paragraphs = book_paragraphs(opts.book)
-        run.wait_row(4, "Please type: ", 40)
-        run.listener.say("chapter 50 ")
-        run.wait_paragraph(50)
-        words = paragraphs[50].split(" ")
-        run.wait_row(4, "Please type: " + words[0] + " ", 10)
+        words = run.jump_to(50)
         # Nobody takes requests for a while: typing goes on meanwhile and no
         # key is lost.
         run.listener.paused = True
