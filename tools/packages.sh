@@ -11,7 +11,7 @@ verdel_install_packages() {
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -q >/dev/null
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" >/dev/null
 }
 
 VERDEL_BUILD_PACKAGES=(cmake make g++ python3 googletest libgtest-dev libbenchmark-dev)
