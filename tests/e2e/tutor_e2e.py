@@ -396,30 +396,19 @@ def scenario_locate(opts):
         run.listener.say("yes ")
         run.wait_screen("Found @", lambda s: any("Found @  %d" % target in r for r in s), 15)
         run.wait_paragraph(target, 15)
-        # Declined: the lesson goes on with the next paragraph.
-        run.wait_row(4, "Please type: ", 10)
-        run.listener.say("locate harbour ")
-        run.wait_row(2, 'Finding: "harbour"', 15)
-        run.listener.say("no ")
-        run.wait_paragraph(target + 1, 15)
-        # Found nowhere: the dots, then the next paragraph.
-        run.wait_row(4, "Please type: ", 10)
-        run.listener.say("locate qqqzzz nowhere ")
-        run.wait_row(2, 'Finding: "qqqzzz nowhere"', 15)
-        run.listener.say("yes please ")
-        run.wait_paragraph(target + 2, 20)
-        # "locate" alone: nothing to search for, the lesson goes on.
-        run.wait_row(4, "Please type: ", 10)
-        run.listener.say("locate ")
-        run.wait_row(2, 'Finding: ""    -- is this correct?', 15)
-        run.listener.say("yes ")
-        run.wait_paragraph(target + 3, 15)
-        # Both answers in one phrase: no wins.
-        run.wait_row(4, "Please type: ", 10)
-        run.listener.say("locate oligarchy ")
-        run.wait_row(2, 'Finding: "oligarchy"', 15)
-        run.listener.say("yes no ")
-        run.wait_paragraph(target + 4, 15)
+        # Answers that do not jump: the lesson goes on with the next paragraph.
+        cases = [
+            ("locate harbour ", '"harbour"', "no "),  # declined
+            ("locate qqqzzz nowhere ", '"qqqzzz nowhere"', "yes please "),  # found nowhere
+            ("locate ", '""    -- is this correct?', "yes "),  # nothing to search for
+            ("locate oligarchy ", '"oligarchy"', "yes no "),  # both answers: no wins
+        ]
+        for step, (phrase, question, answer) in enumerate(cases, start=1):
+            run.wait_row(4, "Please type: ", 10)
+            run.listener.say(phrase)
+            run.wait_row(2, "Finding: " + question, 15)
+            run.listener.say(answer)
+            run.wait_paragraph(target + step, 20)
     finally:
         run.close()
 
