@@ -14,16 +14,13 @@ import tutor_e2e  # noqa: E402
 def main():
     exe, book = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     opts = type("Opts", (), {"exe": exe, "book": book, "wine": False})()
-    run = tutor_e2e.Run(opts)
-    try:
+    with tutor_e2e.Run(opts) as run:
         run.wait_row(4, "Please type: ", 40)
         pid = run.term.program_pid()
         status = open("/proc/%s/status" % pid).read()
         for line in status.splitlines():
             if line.startswith(("VmRSS", "VmHWM")):
                 print(line)
-    finally:
-        run.close()
 
 
 if __name__ == "__main__":

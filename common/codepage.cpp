@@ -93,9 +93,6 @@ std::size_t decodeUtf8(const std::string& bytes, std::size_t pos, char32_t& cp) 
     return length;
 }
 
-} // namespace common
-
-namespace common {
 std::string upperCp1252(const std::string& text) {
     std::string out = text;
     for (char& ch : out) {

@@ -28,9 +28,6 @@ std::string displayUtf8(const std::string& cp1252);
 // an invalid byte counts as a one-byte sequence with codePoint U+FFFD.
 std::size_t decodeUtf8(const std::string& bytes, std::size_t pos, char32_t& codePoint);
 
-} // namespace common
-
-namespace common {
 // Upper case of a Windows-1252 string, letters with accents included.
 std::string upperCp1252(const std::string& text);
 } // namespace common

@@ -209,6 +209,12 @@ class Run:
         self.wait_row(4, "Please type: " + words[0] + " ", 10)
         return words
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
     def close(self):
         self.term.close()
         if self.listener:
@@ -229,8 +235,7 @@ def startup_lines(s):
 
 
 def scenario_startup_with_listener(opts):
-    run = Run(opts)
-    try:
+    with Run(opts) as run:
         run.wait_row(4, "Please type: ", 40)
         spoken = run.listener.said()
         check(spoken[:2] == ["Hello and welcome.", "Loading verdel typing tutor application"],
@@ -238,28 +243,22 @@ def scenario_startup_with_listener(opts):
         check(any(s.startswith("Get ready to type the first word.  It is ") for s in spoken),
               "the first word was not spoken: %r" % spoken)
         check(not os.path.exists(os.path.join(run.home, "hearken")), "nothing else installed")
-    finally:
-        run.close()
 
 
 def scenario_startup_messages(opts):
     # A listener that answers slowly keeps the start-up lines on screen long
     # enough to read them in order.
-    run = Run(opts)
-    try:
+    with Run(opts) as run:
         expected = ["Loading Verdel Typing Tutor v1.00", "Opening text...",
                     "Checking text for tampering...", "Valid text, Orvane",
                     "Speech Component Already running!"]
         run.wait_screen("the start-up lines",
                         lambda s: startup_lines(s)[:5] == expected, 20)
         check(run.term.screen()[0].strip() == "", "row 1 is the empty first line")
-    finally:
-        run.close()
 
 
 def scenario_no_listener(opts):
-    run = Run(opts, listener=False)
-    try:
+    with Run(opts, listener=False) as run:
         run.wait_screen("Starting Speech Component...",
                         lambda s: "Starting Speech Component..." in s, 20)
         # Say must not hang with nobody taking requests: the lesson reaches
@@ -271,13 +270,10 @@ def scenario_no_listener(opts):
         run.term.keys(word + " ")
         second = paragraphs[first].split(" ")[1]
         run.wait_row(4, "Please type: " + second + " ", 30)
-    finally:
-        run.close()
 
 
 def scenario_chapter_and_typing(opts):
-    run = Run(opts)
-    try:
+    with Run(opts) as run:
         paragraphs = book_paragraphs(opts.book)
         run.wait_row(4, "Please type: ", 40)
         # A phrase with no keyword shows on row 1, cut to 79 characters, and
@@ -317,13 +313,10 @@ def scenario_chapter_and_typing(opts):
         run.term.keys(None, "BSpace")
         run.wait_screen("row 7 empty again", lambda s: s[6].strip() == "", 10)
         run.wait_spoken(words[1])
-    finally:
-        run.close()
 
 
 def scenario_help_and_exit(opts):
-    run = Run(opts)
-    try:
+    with Run(opts) as run:
         run.wait_row(4, "Please type: ", 40)
         run.listener.say("help ")
         run.wait_screen("the help page",
@@ -339,13 +332,10 @@ def scenario_help_and_exit(opts):
         check(run.term.exit_code() == 0, "exit code %r" % run.term.exit_code())
         if not opts.wine:
             check(run.term.terminal_restored(), "terminal left in raw mode")
-    finally:
-        run.close()
 
 
 def scenario_help_continue(opts):
-    run = Run(opts)
-    try:
+    with Run(opts) as run:
         run.jump_to(20)
         run.listener.say("help ")
         run.wait_spoken("Please say 'continue' when you are finished reading this help page.")
@@ -356,13 +346,10 @@ def scenario_help_continue(opts):
               in run.screen_text(), "help page left early")
         run.listener.say("continue ")
         run.wait_paragraph(21)
-    finally:
-        run.close()
 
 
 def scenario_results(opts):
-    run = Run(opts)
-    try:
+    with Run(opts) as run:
         words = run.jump_to(30)
         first = words[0]
         run.term.keys(first + " ")
@@ -377,13 +364,10 @@ def scenario_results(opts):
         check("~ ? ?" in text, "a character never typed shows ? ?:\n" + text)
         run.listener.say("continue ")
         run.wait_paragraph(31)
-    finally:
-        run.close()
 
 
 def scenario_locate(opts):
-    run = Run(opts)
-    try:
+    with Run(opts) as run:
         paragraphs = book_paragraphs(opts.book)
         target = next(i for i, p in enumerate(paragraphs) if "oligarchy" in p.lower())
         run.wait_row(4, "Please type: ", 40)
@@ -409,13 +393,10 @@ def scenario_locate(opts):
             run.wait_row(2, "Finding: " + question, 15)
             run.listener.say(answer)
             run.wait_paragraph(target + step, 20)
-    finally:
-        run.close()
 
 
 def scenario_missing_book(opts):
-    run = Run(opts, book=False)
-    try:
+    with Run(opts, book=False) as run:
         run.wait_screen("the missing-text report",
                         lambda s: "Reason: Orvane (text) is missing!" in s, 30)
         lines = startup_lines(run.term.screen())
@@ -427,13 +408,10 @@ def scenario_missing_book(opts):
         run.wait_exit(15)
         check(not os.path.exists(os.path.join(run.home, "orvane.txt")),
               "the tutor created a missing book")
-    finally:
-        run.close()
 
 
 def scenario_altered_book(opts):
-    run = Run(opts, altered=True)
-    try:
+    with Run(opts, altered=True) as run:
         run.wait_screen("the invalid-text report",
                         lambda s: "Reason for error: Orvane (text) has been modified without "
                                   "permission." in s, 30)
@@ -444,14 +422,11 @@ def scenario_altered_book(opts):
                         "Reason for error: Orvane (text) has been modified without permission."],
               "report lines: %r" % lines)
         run.wait_exit(15)
-    finally:
-        run.close()
 
 
 def scenario_missing_home(opts):
     # VERDEL_HOME names a directory that does not exist.
-    run = Run(opts, book=False, listener=False)
-    try:
+    with Run(opts, book=False, listener=False) as run:
         shutil.rmtree(run.home)
         os.makedirs(run.home)  # the terminal needs a working directory
         missing = os.path.join(run.home, "not-there")
@@ -463,8 +438,6 @@ def scenario_missing_home(opts):
         run.term = Terminal(cmd, env, run.home)
         run.wait_screen("the missing-text report", lambda s: "Missing text, Orvane." in s, 30)
         check(not os.path.exists(missing), "the tutor created the install directory")
-    finally:
-        run.close()
 
 
 def blank_rows_below(screen, row):
@@ -472,8 +445,7 @@ def blank_rows_below(screen, row):
 
 
 def scenario_hostile_keys(opts):
-    run = Run(opts)
-    try:
+    with Run(opts) as run:
         first = run.jump_to(40)[0]
         # A character the code page cannot hold is one wrong key.
         run.term.keys("\U0001F600")
@@ -501,13 +473,10 @@ def scenario_hostile_keys(opts):
         check(not screen[2].strip(), "row 3 written:\n" + "\n".join(screen))
         check(screen[3].startswith("Please type: "), "row 4 lost:\n" + "\n".join(screen))
         check(run.term.exit_code() is None, "the tutor ended")
-    finally:
-        run.close()
 
 
 def scenario_keys_while_say_waits(opts):
-    run = Run(opts)
-    try:
+    with Run(opts) as run:
         words = run.jump_to(50)
         # Nobody takes requests for a while: typing goes on meanwhile and no
         # key is lost.
@@ -518,13 +487,10 @@ def scenario_keys_while_say_waits(opts):
         run.wait_row(4, "Please type: " + words[3] + " ", 20)
         check(not run.term.row(8).strip().replace("_", ""), "a key went missing or wrong: %r"
               % run.term.row(8))
-    finally:
-        run.close()
 
 
 def scenario_idle_after_last(opts):
-    run = Run(opts)
-    try:
+    with Run(opts) as run:
         paragraphs = book_paragraphs(opts.book)
         last = max(i for i, p in enumerate(paragraphs) if p)
         run.wait_row(4, "Please type: ", 40)
@@ -546,23 +512,18 @@ def scenario_idle_after_last(opts):
         time.sleep(3)
         check(run.term.exit_code() is None, "exit program ended the finished tutor")
         run.wait_row(1, "Verdel Typing Tutor v1.00", 5)
-    finally:
-        run.close()
 
 
 def scenario_signals_restore_terminal(opts):
     # Native only: the terminal mode after SIGINT, SIGTERM and SIGHUP.
     for sig in ("INT", "TERM", "HUP"):
-        run = Run(opts)
-        try:
+        with Run(opts) as run:
             run.wait_row(4, "Please type: ", 40)
             pid = run.term.program_pid()
             check(pid is not None, "no tutor process")
             subprocess.run(["kill", "-" + sig, str(pid)], check=True)
             run.wait_exit(10)
             check(run.term.terminal_restored(), "terminal left in raw mode after SIG" + sig)
-        finally:
-            run.close()
 
 
 SCENARIOS = [
