@@ -1,0 +1,96 @@
+#pragma once
+#include "lexicon.h"
+
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace speechkit {
+
+// The book as the words a learner can say after "locate": runs of words that
+// stand in the text separated by one space and no punctuation, so that each
+// run of 1-3 words, written with single spaces, is found by the tutor's
+// case-insensitive search. Words are lower case ("rope-makers", "city's",
+// "14").
+std::vector<std::vector<std::string>> bookSegments(const std::string& bookText);
+
+// Tunable weights of the grammar (probabilities of its arcs).
+struct GrammarWeights {
+    double garbagePhone = 1e-3;  // each phone of the out-of-grammar loop
+    double garbageEntry = 1.0;   // entering that loop from the start
+    double locateEntry = 1.0;    // "locate" against the other commands
+};
+
+// The whole command vocabulary as a finite-state grammar.
+class Grammar {
+  public:
+    // Builds the grammar; the book text may be empty (no locate phrases).
+    void build(const std::string& bookText, const Lexicon& lexicon,
+               const GrammarWeights& weights = GrammarWeights());
+
+    // The grammar in the decoder's FSG text format.
+    const std::string& fsgText() const { return fsg_; }
+    // Every word with its pronunciations: ("chapter", "CH AE P T ER"),
+    // ("chapter(2)", "CH AE P T AH"), ...
+    const std::vector<std::pair<std::string, std::string>>& dictionary() const {
+        return dictionary_;
+    }
+    // Book words left out because nothing could pronounce them, and how many
+    // were pronounced by derivation or by letter-to-sound rules.
+    const std::vector<std::string>& unpronounceable() const { return unpronounceable_; }
+    int derivedCount() const { return derived_; }
+    int ruleCount() const { return ruled_; }
+    std::size_t locatePhraseCount() const { return phraseCount_; }
+
+    // The words after "locate" as a trigram language model in ARPA text:
+    // "locate" and every run of the book once, each n-gram's count less
+    // `discount` left for unseen sequences, so that runs of the book are
+    // strongly preferred but the decoder can still get through any speech.
+    std::string languageModelText(double discount) const;
+    bool hasLocatePhrases() const { return !words_.empty(); }
+
+    // The runs of the book that sound most like any of the given word
+    // sequences (words of the book, as the decoder heard them): at most
+    // `count` runs, nearest first, each as its words.
+    std::vector<std::vector<std::string>>
+    nearestRuns(const std::vector<std::vector<std::string>>& heard, std::size_t count) const;
+    // A grammar of "locate" followed by exactly the given runs, in the same
+    // FSG text format, to decide between them on the audio.
+    std::string runsFsgText(const std::vector<std::vector<std::string>>& runs) const;
+
+    // The text form of a word sequence the decoder produced ("chapter",
+    // "twelve" -> "chapter 12 "), or "" when the sequence is no complete
+    // command of the grammar (out-of-grammar speech, a cut-off phrase).
+    std::string textForm(const std::vector<std::string>& words) const;
+
+    // Words of the out-of-grammar loop start with this.
+    static const char* garbagePrefix() { return "gbg_"; }
+
+  private:
+    struct Node {
+        std::map<int, int> next; // word id -> node
+        int parent = -1;
+        int word = -1;
+        bool end = false;
+    };
+    std::vector<std::string> runWords(int node) const;
+    int child(int node, int word);
+    std::vector<Node> trie_;
+    std::vector<std::string> words_; // locate word ids -> word
+    std::vector<std::vector<unsigned char>> wordPhones_; // locate word ids -> first pronunciation
+    std::unordered_map<std::string, int> variantCount_; // word -> pronunciations in the dictionary
+    std::unordered_map<std::string, int> wordIds_;
+    std::string fsg_;
+    std::vector<std::pair<std::string, std::string>> dictionary_;
+    std::vector<std::string> unpronounceable_;
+    int derived_ = 0, ruled_ = 0;
+    std::size_t phraseCount_ = 0;
+};
+
+// The decoder's word with an alternative-pronunciation suffix ("chapter(2)")
+// as the word itself.
+std::string baseWord(const std::string& word);
+
+} // namespace speechkit

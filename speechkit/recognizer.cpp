@@ -1,0 +1,476 @@
+#include "recognizer.h"
+
+#include "audiocapture.h"
+#include "grammar.h"
+#include "lexicon.h"
+#include "wavfile.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <pocketsphinx.h>
+#include <sphinxbase/err.h>
+#include <sphinxbase/fsg_model.h>
+#include <sstream>
+#include <sys/mman.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace speechkit {
+
+namespace {
+
+const int kRate = 16000;
+const char* const kSearch = "commands";
+const char* const kLocateSearch = "locate";
+const char* const kRunsSearch = "runs";
+// An utterance longer than this is no command (continuous noise, talk).
+const double kMaxUtteranceSeconds = 12.0;
+
+// A faint noise floor over the samples, as every microphone has: the
+// decoder's features take the logarithm of each frame's energy and normalise
+// by the utterance's mean, and the exact zeros of synthetic silence throw
+// both off. Seeded the same way each time, so one file gives one result.
+void addNoiseFloor(std::vector<std::int16_t>& samples, double rms) {
+    std::uint32_t state = 0x9e3779b9u;
+    auto uniform = [&state]() {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) / double(1u << 24) - 0.5; // -0.5 .. 0.5, variance 1/12
+    };
+    // The sum of three uniform values: nearly Gaussian, variance 1/4.
+    const double scale = rms * 2.0;
+    for (std::int16_t& s : samples) {
+        const double v = s + scale * (uniform() + uniform() + uniform());
+        const long r = std::lround(v);
+        s = static_cast<std::int16_t>(r > 32767 ? 32767 : (r < -32768 ? -32768 : r));
+    }
+}
+
+// The level of the speech in a recording: the RMS of its loudest tenth of a
+// second, in sample steps.
+double speechLevel(const std::vector<std::int16_t>& samples) {
+    const std::size_t window = 1600;
+    double best = 0, sum = 0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        sum += double(samples[i]) * samples[i];
+        if (i >= window) sum -= double(samples[i - window]) * samples[i - window];
+        best = std::max(best, sum);
+    }
+    return std::sqrt(best / double(std::min(window, std::max<std::size_t>(1, samples.size()))));
+}
+
+std::string readWhole(const std::string& path) {
+    std::string text;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return text;
+    char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0 && text.size() < (16u << 20))
+        text.append(buffer, n);
+    std::fclose(f);
+    return text;
+}
+
+} // namespace
+
+struct Recognizer::Impl {
+    RecognizerTuning tuning;
+    Grammar grammar;
+    cmd_ln_t* config = nullptr;
+    ps_decoder_t* ps = nullptr;
+    bool ready = false;
+    std::string error;
+
+    // The one decoder is shared by file recognition and the listening worker.
+    mutable std::mutex decodeLock;
+    bool hasLocateModel = false;
+    unsigned long fileDecodes = 0; // tells the worker its utterance was interrupted
+    std::string lastHypothesis;
+    Timing lastTiming;
+
+    std::mutex listenLock; // start and stop
+    std::thread worker;
+    std::atomic<std::thread::id> workerId{std::thread::id()};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> active{false};
+    std::mutex captureLock;
+    AudioCapture* capture = nullptr; // the worker's, while it reads
+
+    void init(const std::string& bookPath);
+    // The rest of an utterance: its result from the command grammar, and for
+    // "locate" a second pass over its audio. decodeLock held.
+    std::string finishUtterance(const std::vector<std::int16_t>& audio);
+    std::string locatePass(const std::vector<std::int16_t>& audio,
+                           const std::vector<std::string>& firstPass);
+    bool setGrammar(const char* name, const std::string& fsgText);
+    std::vector<std::string> resultWords(ps_seg_t* seg, std::string* shown);
+    std::string decode(const std::vector<std::int16_t>& audio, bool whole);
+    void listen(std::unique_ptr<AudioCapture> device, TextHandler onText);
+};
+
+void Recognizer::Impl::init(const std::string& bookPath) {
+    err_set_logfp(nullptr); // the decoder's log would flood standard error
+    Lexicon lexicon;
+    if (!lexicon.load(tuning.modelDir + "/cmudict-en-us.dict")) {
+        error = "cannot read the dictionary in " + tuning.modelDir;
+        return;
+    }
+    GrammarWeights weights;
+    weights.garbagePhone = tuning.garbagePhone;
+    weights.garbageEntry = tuning.garbageEntry;
+    weights.locateEntry = tuning.locateEntry;
+    grammar.build(readWhole(bookPath), lexicon, weights);
+
+    std::vector<std::string> args = {"-hmm",
+                                     tuning.modelDir + "/en-us",
+                                     "-dict",
+                                     "/dev/null",
+                                     "-logfn",
+                                     "/dev/null",
+                                     "-samprate",
+                                     std::to_string(kRate),
+                                     "-fsgusealtpron",
+                                     "no",
+                                     "-fsgusefiller",
+                                     "no",
+                                     "-vad_postspeech",
+                                     std::to_string(tuning.vadPostSpeech)};
+    std::istringstream extra(tuning.extraArguments);
+    for (std::string a; extra >> a;)
+        args.push_back(a);
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(&a[0]);
+    config = cmd_ln_parse_r(nullptr, ps_args(), static_cast<int32>(argv.size()), argv.data(), TRUE);
+    if (!config) {
+        error = "bad decoder arguments";
+        return;
+    }
+    ps = ps_init(config);
+    if (!ps) {
+        error = "cannot load the acoustic model in " + tuning.modelDir;
+        return;
+    }
+    const auto& dictionary = grammar.dictionary();
+    for (std::size_t i = 0; i < dictionary.size(); ++i)
+        ps_add_word(ps, dictionary[i].first.c_str(), dictionary[i].second.c_str(),
+                    i + 1 == dictionary.size());
+    if (!setGrammar(kSearch, grammar.fsgText()) || ps_set_search(ps, kSearch) < 0) {
+        error = "cannot build the command grammar";
+        return;
+    }
+    if (grammar.hasLocatePhrases()) {
+        // The decoder reads language models from files only: hand it one
+        // that lives in memory.
+        const std::string lm = grammar.languageModelText(tuning.lmDiscount);
+        const int fd = memfd_create("verdel-book-lm", 0);
+        bool written = fd >= 0;
+        for (std::size_t done = 0; written && done < lm.size();) {
+            const ssize_t n = ::write(fd, lm.data() + done, lm.size() - done);
+            if (n <= 0) written = false;
+            else done += static_cast<std::size_t>(n);
+        }
+        ngram_model_t* model = nullptr;
+        if (written) {
+            const std::string path = "/proc/self/fd/" + std::to_string(fd);
+            model = ngram_model_read(config, path.c_str(), NGRAM_ARPA, ps_get_logmath(ps));
+        }
+        if (fd >= 0) ::close(fd);
+        if (model && ps_set_lm(ps, kLocateSearch, model) == 0) hasLocateModel = true;
+        if (model) ngram_model_free(model);
+        ps_set_search(ps, kSearch);
+    }
+    ready = true;
+}
+
+// Reads a grammar in FSG text, with pauses and noises allowed between its
+// words, and makes it the search called `name`.
+bool Recognizer::Impl::setGrammar(const char* name, const std::string& text) {
+    std::FILE* fp = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    if (!fp) return false;
+    fsg_model_t* fsg = fsg_model_read(fp, ps_get_logmath(ps),
+                                      static_cast<float32>(cmd_ln_float32_r(config, "-lw")));
+    std::fclose(fp);
+    if (!fsg) return false;
+    // The decoder's own set of fillers would also let "[SPEECH]" stand for
+    // any speech at all: only pauses, and noises if wanted.
+    fsg_model_add_silence(fsg, "<sil>", -1,
+                          static_cast<float32>(cmd_ln_float32_r(config, "-silprob")));
+    if (tuning.noiseFiller)
+        fsg_model_add_silence(fsg, "[NOISE]", -1,
+                              static_cast<float32>(cmd_ln_float32_r(config, "-fillprob")));
+    const bool ok = ps_set_fsg(ps, name, fsg) == 0;
+    fsg_model_free(fsg); // the search keeps its own reference
+    return ok;
+}
+
+// The words of the decoder's current result, without pauses and fillers.
+std::vector<std::string> Recognizer::Impl::resultWords(ps_seg_t* seg, std::string* shown) {
+    std::vector<std::string> words;
+    for (; seg; seg = ps_seg_next(seg)) {
+        const char* w = ps_seg_word(seg);
+        if (!w) continue;
+        const std::string base = baseWord(w);
+        if (base.empty() || base[0] == '<' || base[0] == '[' || base == "(NULL)") continue;
+        words.push_back(base);
+        if (shown) *shown += (shown->empty() ? "" : " ") + base;
+    }
+    return words;
+}
+
+std::string Recognizer::Impl::locatePass(const std::vector<std::int16_t>& audio,
+                                         const std::vector<std::string>& firstPass) {
+    if (audio.empty()) return "";
+    // What the decoder heard after "locate": the first pass's words, and the
+    // distinct hypotheses of a pass with the book's own language model.
+    std::vector<std::vector<std::string>> heard;
+    heard.emplace_back(firstPass.begin() + (firstPass.empty() ? 0 : 1), firstPass.end());
+    if (hasLocateModel && tuning.nbest > 0 && ps_set_search(ps, kLocateSearch) == 0 &&
+        ps_start_utt(ps) == 0) {
+        ps_process_raw(ps, audio.data(), audio.size(), FALSE, TRUE);
+        ps_end_utt(ps);
+        int tried = 0;
+        for (ps_nbest_t* nb = ps_nbest(ps); nb; nb = ps_nbest_next(nb)) {
+            if (++tried > 50 || heard.size() > static_cast<std::size_t>(tuning.nbest)) {
+                ps_nbest_free(nb);
+                break;
+            }
+            std::vector<std::string> words = resultWords(ps_nbest_seg(nb), nullptr);
+            if (!words.empty() && words.front() == "locate") words.erase(words.begin());
+            if (!words.empty() && std::find(heard.begin(), heard.end(), words) == heard.end()) {
+                heard.push_back(words);
+                lastHypothesis += " |";
+                for (const auto& w : words)
+                    lastHypothesis += " " + w;
+            }
+        }
+    }
+    // The runs of the book nearest to those, decided between on the audio.
+    const std::vector<std::vector<std::string>> runs =
+        grammar.nearestRuns(heard, static_cast<std::size_t>(tuning.candidates));
+    std::string text;
+    if (!runs.empty() && setGrammar(kRunsSearch, grammar.runsFsgText(runs)) &&
+        ps_set_search(ps, kRunsSearch) == 0 && ps_start_utt(ps) == 0) {
+        ps_process_raw(ps, audio.data(), audio.size(), FALSE, TRUE);
+        ps_end_utt(ps);
+        std::string shown;
+        text = grammar.textForm(resultWords(ps_seg_iter(ps), &shown));
+        lastHypothesis += " => " + shown;
+    }
+    ps_set_search(ps, kSearch);
+    return text;
+}
+
+std::string Recognizer::Impl::finishUtterance(const std::vector<std::int16_t>& audio) {
+    ps_end_utt(ps);
+    std::vector<std::string> words;
+    std::string raw;
+    for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
+        const char* w = ps_seg_word(seg);
+        if (!w) continue;
+        words.emplace_back(w);
+        const std::string base = baseWord(w);
+        if (base == "(NULL)" || base == "<s>" || base == "</s>") continue;
+        int sf = 0, ef = 0;
+        ps_seg_frames(seg, &sf, &ef);
+        raw += (raw.empty() ? "" : " ") + std::string(w) + "@" + std::to_string(sf) + "-" + std::to_string(ef);
+    }
+    lastHypothesis = raw;
+    std::string text = grammar.textForm(words);
+    // The first pass only knows "locate" and some words of the book: which
+    // run of the book it was is the second pass's to say.
+    std::string head;
+    for (const std::string& w : words) {
+        const std::string b = baseWord(w);
+        if (b.empty() || b[0] == '<' || b[0] == '[' || b == "(NULL)") continue;
+        head = b;
+        break;
+    }
+    if (head == "locate" && (tuning.locatePass == 2 || (tuning.locatePass == 1 && text.empty())))
+        text = locatePass(audio, resultWords(ps_seg_iter(ps), nullptr));
+    return text;
+}
+
+std::string Recognizer::Impl::decode(const std::vector<std::int16_t>& audio, bool whole) {
+    std::lock_guard<std::mutex> hold(decodeLock);
+    ++fileDecodes;
+    lastHypothesis.clear();
+    lastTiming = Timing();
+    if (audio.empty()) return "";
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point lastBlock = start;
+    ps_start_stream(ps);
+    if (ps_start_utt(ps) < 0) return "";
+    if (whole) {
+        ps_process_raw(ps, audio.data(), audio.size(), FALSE, TRUE);
+    } else {
+        const std::size_t block = kRate / 20; // as the microphone delivers it
+        for (std::size_t pos = 0; pos < audio.size(); pos += block) {
+            lastBlock = Clock::now();
+            ps_process_raw(ps, audio.data() + pos, std::min(block, audio.size() - pos), FALSE,
+                           FALSE);
+        }
+    }
+    std::string text = finishUtterance(audio);
+    const Clock::time_point end = Clock::now();
+    lastTiming.totalSeconds = std::chrono::duration<double>(end - start).count();
+    lastTiming.tailSeconds = std::chrono::duration<double>(end - lastBlock).count();
+    return text;
+}
+
+void Recognizer::Impl::listen(std::unique_ptr<AudioCapture> device, TextHandler onText) {
+    workerId = std::this_thread::get_id();
+    {
+        std::lock_guard<std::mutex> hold(captureLock);
+        capture = device.get();
+    }
+    unsigned long seenDecodes = 0;
+    bool inUtterance = false, inSpeech = false;
+    // The utterance's audio, kept for a second pass: what came since the
+    // last one ended, cut to the last half second while nobody speaks.
+    std::vector<std::int16_t> audio;
+    const std::size_t keepBeforeSpeech = kRate / 2;
+    std::vector<std::int16_t> block;
+    while (!stopRequested) {
+        block.clear();
+        if (!device->read(block)) break;
+        std::string text;
+        {
+            std::lock_guard<std::mutex> hold(decodeLock);
+            if (!inUtterance || seenDecodes != fileDecodes) {
+                if (inUtterance) ps_end_utt(ps);
+                ps_start_stream(ps);
+                ps_start_utt(ps);
+                seenDecodes = fileDecodes;
+                inUtterance = true;
+                inSpeech = false;
+                audio.clear();
+            }
+            audio.insert(audio.end(), block.begin(), block.end());
+            ps_process_raw(ps, block.data(), block.size(), FALSE, FALSE);
+            bool now = ps_get_in_speech(ps) != 0;
+            if (inSpeech && !now) {
+                text = finishUtterance(audio);
+                ps_start_utt(ps);
+                audio.clear();
+            } else if (!now && audio.size() > keepBeforeSpeech) {
+                audio.erase(audio.begin(), audio.end() - keepBeforeSpeech);
+            } else if (audio.size() > kMaxUtteranceSeconds * kRate) {
+                ps_end_utt(ps); // endless sound: drop it and start afresh
+                ps_start_utt(ps);
+                audio.clear();
+                now = false;
+            }
+            inSpeech = now;
+        }
+        if (!text.empty() && !stopRequested && onText) onText(text);
+    }
+    {
+        std::lock_guard<std::mutex> hold(decodeLock);
+        if (inUtterance) ps_end_utt(ps);
+    }
+    {
+        std::lock_guard<std::mutex> hold(captureLock);
+        capture = nullptr;
+    }
+    device->close();
+    active = false;
+}
+
+Recognizer::Recognizer(const std::string& bookPath) : Recognizer(bookPath, RecognizerTuning()) {}
+
+Recognizer::Recognizer(const std::string& bookPath, const RecognizerTuning& tuning)
+    : impl_(new Impl) {
+    impl_->tuning = tuning;
+    try {
+        impl_->init(bookPath);
+    } catch (const std::exception& e) {
+        impl_->ready = false;
+        impl_->error = std::string("cannot prepare recognition: ") + e.what();
+    }
+}
+
+Recognizer::~Recognizer() {
+    stopListening();
+    if (impl_->worker.joinable()) impl_->worker.join();
+    if (impl_->ps) ps_free(impl_->ps);
+    if (impl_->config) cmd_ln_free_r(impl_->config);
+}
+
+bool Recognizer::ready() const { return impl_->ready; }
+const std::string& Recognizer::error() const { return impl_->error; }
+
+std::string Recognizer::recognizeWavFile(const std::string& path) {
+    if (!impl_->ready) return "";
+    Audio audio;
+    std::string why;
+    if (!readWavFile(path, audio, why)) return "";
+    return recognizeSamples(audio.samples.data(), audio.samples.size(), audio.sampleRate);
+}
+
+std::string Recognizer::recognizeSamples(const std::int16_t* samples, std::size_t count,
+                                         int sampleRate) {
+    if (!impl_->ready || !samples || count == 0 || sampleRate < 4000 || sampleRate > 192000 ||
+        count > std::size_t(sampleRate * 30.0))
+        return "";
+    std::vector<std::int16_t> audio(samples, samples + count);
+    if (sampleRate != kRate) audio = resample(audio, sampleRate, kRate);
+    // A recording may begin with the first word: the decoder estimates the
+    // background noise from the first frames, so give it some silence there
+    // (and some after the last word) as a microphone would.
+    const auto lead = static_cast<std::size_t>(impl_->tuning.leadSilence * kRate);
+    const auto trail = static_cast<std::size_t>(impl_->tuning.trailSilence * kRate);
+    audio.insert(audio.begin(), lead, 0);
+    audio.insert(audio.end(), trail, 0);
+    addNoiseFloor(audio, std::max(1.0, speechLevel(audio) * std::pow(10.0, -impl_->tuning.snr / 20)));
+    return impl_->decode(audio, impl_->tuning.wholeUtterance);
+}
+
+bool Recognizer::startListening(TextHandler onText) {
+    if (!impl_->ready) return false;
+    std::lock_guard<std::mutex> hold(impl_->listenLock);
+    if (impl_->active) return true;
+    if (impl_->worker.joinable()) impl_->worker.join(); // ended on its own (device lost)
+    std::unique_ptr<AudioCapture> device(new AudioCapture);
+    std::string why;
+    if (!device->open(kRate, 2000, why)) return false;
+    impl_->stopRequested = false;
+    impl_->active = true;
+    impl_->worker = std::thread(&Impl::listen, impl_.get(), std::move(device), std::move(onText));
+    return true;
+}
+
+void Recognizer::stopListening() {
+    impl_->stopRequested = true;
+    {
+        std::lock_guard<std::mutex> hold(impl_->captureLock);
+        if (impl_->capture) impl_->capture->interrupt();
+    }
+    if (std::this_thread::get_id() == impl_->workerId) return; // from onText: cannot wait
+    std::lock_guard<std::mutex> hold(impl_->listenLock);
+    if (impl_->worker.joinable()) impl_->worker.join();
+}
+
+bool Recognizer::listening() const { return impl_->active; }
+
+std::string Recognizer::lastHypothesis() const {
+    std::lock_guard<std::mutex> hold(impl_->decodeLock);
+    return impl_->lastHypothesis;
+}
+
+Recognizer::Timing Recognizer::lastTiming() const {
+    std::lock_guard<std::mutex> hold(impl_->decodeLock);
+    return impl_->lastTiming;
+}
+
+std::size_t Recognizer::locatePhraseCount() const { return impl_->grammar.locatePhraseCount(); }
+std::size_t Recognizer::unpronounceableWordCount() const {
+    return impl_->grammar.unpronounceable().size();
+}
+
+} // namespace speechkit

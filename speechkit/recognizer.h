@@ -1,0 +1,89 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace speechkit {
+
+// Called with the text form of one recognised utterance ("chapter 12 ", "yes ",
+// "locate harbour walls "): every word followed by one space, numbers as digits.
+// Runs on the recogniser's worker thread.
+using TextHandler = std::function<void(const std::string& text)>;
+
+// Settings of the decoder that the benchmark varies; the defaults are the
+// ones measured best.
+struct RecognizerTuning {
+    std::string modelDir = "/usr/share/pocketsphinx/model/en-us";
+    double garbagePhone = 1e-3; // probability of each phone of the out-of-vocabulary loop
+    double garbageEntry = 1.0;  // 0: no such loop
+    double locateEntry = 1.0;
+    double lmDiscount = 0.1;      // of each n-gram count of the book's runs (second pass)
+    int locatePass = 2;           // second pass: 0 never, 1 when the first found no run, 2 always
+    int candidates = 100;         // runs of the book decided between on the audio
+    int nbest = 5;               // second-pass hypotheses searched for a run of the book
+    bool wholeUtterance = true;   // a file's audio decoded as one block (batch normalisation)
+    double leadSilence = 0.5;     // seconds of silence put before a file's audio
+    double trailSilence = 0.2;    // and after it
+    double snr = 35;              // dB: a noise floor this far below the speech put under it
+    bool noiseFiller = true;      // "[NOISE]" allowed between words
+    int vadPostSpeech = 30;       // frames of silence that end a live utterance
+    std::string extraArguments;   // more decoder arguments, "-beam 1e-60 -pbeam ..."
+};
+
+class Recognizer {
+  public:
+    // Prepares recognition for the command vocabulary, with the words after
+    // "locate" taken from the book at bookPath (a missing or unreadable book:
+    // locate phrases cannot be recognised, everything else still works).
+    // Never throws; check ready().
+    explicit Recognizer(const std::string& bookPath);
+    Recognizer(const std::string& bookPath, const RecognizerTuning& tuning);
+    ~Recognizer(); // stops listening first
+    Recognizer(const Recognizer&) = delete;
+    Recognizer& operator=(const Recognizer&) = delete;
+
+    bool ready() const;               // false when the model could not be loaded
+    const std::string& error() const; // why not ready, one line
+
+    // One utterance from a .wav file (any sample rate, mono or stereo, 16-bit
+    // PCM): its text form, or "" when the file is bad or nothing matched well.
+    std::string recognizeWavFile(const std::string& path);
+    // One utterance of 16-bit mono samples.
+    std::string recognizeSamples(const std::int16_t* samples, std::size_t count, int sampleRate);
+
+    // Listens on the default microphone on a worker thread; each utterance
+    // that matched well is handed to onText. False (and no thread) when there
+    // is no input device. Calling it while listening is harmless.
+    bool startListening(TextHandler onText);
+    // Stops listening; when it returns, the worker has ended and onText will
+    // not be called again. Harmless when not listening. Called from onText
+    // itself it only asks the worker to end (it cannot wait for itself).
+    void stopListening();
+    bool listening() const;
+
+    // The decoder's words for the last utterance, before they were checked
+    // against the grammar ("chapter fifteen", "gbg_AH gbg_N"): for reports.
+    std::string lastHypothesis() const;
+    // How long the last decode took: in all, and from the end of its audio
+    // to the result (the same when a file is decoded as one block; when it is
+    // streamed like live audio, only the last block and the result).
+    struct Timing {
+        double totalSeconds = 0;
+        double tailSeconds = 0;
+    };
+    Timing lastTiming() const;
+    // What the book gave: phrases after "locate", and words left out.
+    std::size_t locatePhraseCount() const;
+    std::size_t unpronounceableWordCount() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// "one hundred and twelve" -> 112; -1 for a malformed sequence.
+int numberWordsToValue(const std::string& words);
+
+} // namespace speechkit
