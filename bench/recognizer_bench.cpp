@@ -53,6 +53,7 @@ bool apply(speechkit::RecognizerTuning& t, const std::string& setting) {
     else if (key == "snr") t.snr = std::atof(value.c_str());
     else if (key == "locatePass") t.locatePass = std::atoi(value.c_str());
     else if (key == "candidates") t.candidates = std::atoi(value.c_str());
+    else if (key == "rejectMargin") t.rejectMargin = std::atof(value.c_str());
     else if (key == "nbest") t.nbest = std::atoi(value.c_str());
     else if (key == "vadPostSpeech") t.vadPostSpeech = std::atoi(value.c_str());
     else if (key == "args") t.extraArguments = value;
@@ -68,7 +69,7 @@ struct Item {
 
 int main(int argc, char** argv) {
     std::string book, set;
-    bool showErrors = false, stream = false;
+    bool showErrors = false, stream = false, showScores = false;
     speechkit::RecognizerTuning tuning;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
         else if (a == "--set" && i + 1 < argc) set = argv[++i];
         else if (a == "--errors") showErrors = true;
         else if (a == "--stream") stream = true;
+        else if (a == "--scores") showScores = true;
         else if (a == "--tune" && i + 1 < argc && apply(tuning, argv[i + 1])) ++i;
         else {
             std::cerr << "usage: recognizer_bench --book BOOK --set DIR [--stream] [--errors] "
@@ -126,6 +128,9 @@ int main(int argc, char** argv) {
         ++t.total;
         if (text == it.expected) ++t.right;
         if (!text.empty()) ++t.delivered;
+        if (showScores)
+            std::printf("SCORE %s %d %d %.1f\n", it.kind.c_str(), text == it.expected ? 1 : 0,
+                        text.empty() ? 0 : 1, recognizer.lastMargin());
         if (showErrors && text != it.expected)
             std::printf("ERR %-10s %-40s want \"%s\" got \"%s\" [%s]\n", it.kind.c_str(),
                         it.file.c_str(), it.expected.c_str(), text.c_str(),

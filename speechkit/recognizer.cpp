@@ -28,6 +28,7 @@ const int kRate = 16000;
 const char* const kSearch = "commands";
 const char* const kLocateSearch = "locate";
 const char* const kRunsSearch = "runs";
+const char* const kPhoneSearch = "phones";
 // An utterance longer than this is no command (continuous noise, talk).
 const double kMaxUtteranceSeconds = 12.0;
 
@@ -88,6 +89,10 @@ struct Recognizer::Impl {
     // The one decoder is shared by file recognition and the listening worker.
     mutable std::mutex decodeLock;
     bool hasLocateModel = false;
+    bool hasPhoneLoop = false;
+    double lastConfidence = 0;
+    double resultScore = 0; // of the search that gave the result
+    int resultFrames = 0;
     unsigned long fileDecodes = 0; // tells the worker its utterance was interrupted
     std::string lastHypothesis;
     Timing lastTiming;
@@ -107,6 +112,11 @@ struct Recognizer::Impl {
     std::string locatePass(const std::vector<std::int16_t>& audio,
                            const std::vector<std::string>& firstPass);
     bool setGrammar(const char* name, const std::string& fsgText);
+    static double acousticScore(ps_seg_t* seg, int* frames);
+    // How much better free phones match the audio than the grammar's result
+    // did (acoustic score per frame, 0 or more).
+    double phoneLoopMargin(const std::vector<std::int16_t>& audio, double grammarScore,
+                           int grammarFrames);
     std::vector<std::string> resultWords(ps_seg_t* seg, std::string* shown);
     std::string decode(const std::vector<std::int16_t>& audio, bool whole);
     void listen(std::unique_ptr<AudioCapture> device, TextHandler onText);
@@ -163,6 +173,11 @@ void Recognizer::Impl::init(const std::string& bookPath) {
         error = "cannot build the command grammar";
         return;
     }
+    // Free phones, to tell speech outside the vocabulary by how much better
+    // they match it than the grammar does.
+    const std::string phoneModel = tuning.modelDir + "/en-us-phone.lm.bin";
+    hasPhoneLoop = ps_set_allphone_file(ps, kPhoneSearch, phoneModel.c_str()) == 0;
+    ps_set_search(ps, kSearch);
     if (grammar.hasLocatePhrases()) {
         // The decoder reads language models from files only: hand it one
         // that lives in memory.
@@ -208,6 +223,23 @@ bool Recognizer::Impl::setGrammar(const char* name, const std::string& text) {
     return ok;
 }
 
+// The acoustic score of the decoder's current result, and the frames it spans.
+double Recognizer::Impl::acousticScore(ps_seg_t* seg, int* frames) {
+    double total = 0;
+    int first = -1, last = -1;
+    for (; seg; seg = ps_seg_next(seg)) {
+        int32 ascr = 0, lscr = 0, lback = 0;
+        ps_seg_prob(seg, &ascr, &lscr, &lback);
+        total += ascr;
+        int sf = 0, ef = 0;
+        ps_seg_frames(seg, &sf, &ef);
+        if (first < 0) first = sf;
+        last = ef;
+    }
+    *frames = first < 0 ? 0 : last - first + 1;
+    return total;
+}
+
 // The words of the decoder's current result, without pauses and fillers.
 std::vector<std::string> Recognizer::Impl::resultWords(ps_seg_t* seg, std::string* shown) {
     std::vector<std::string> words;
@@ -220,6 +252,21 @@ std::vector<std::string> Recognizer::Impl::resultWords(ps_seg_t* seg, std::strin
         if (shown) *shown += (shown->empty() ? "" : " ") + base;
     }
     return words;
+}
+
+double Recognizer::Impl::phoneLoopMargin(const std::vector<std::int16_t>& audio,
+                                         double grammarScore, int grammarFrames) {
+    if (!hasPhoneLoop || grammarFrames <= 0 || ps_set_search(ps, kPhoneSearch) < 0) return 0;
+    double margin = 0;
+    if (ps_start_utt(ps) == 0) {
+        ps_process_raw(ps, audio.data(), audio.size(), FALSE, TRUE);
+        ps_end_utt(ps);
+        int frames = 0;
+        const double phones = acousticScore(ps_seg_iter(ps), &frames);
+        margin = std::max(0.0, (phones - grammarScore) / grammarFrames);
+    }
+    ps_set_search(ps, kSearch);
+    return margin;
 }
 
 std::string Recognizer::Impl::locatePass(const std::vector<std::int16_t>& audio,
@@ -260,6 +307,7 @@ std::string Recognizer::Impl::locatePass(const std::vector<std::int16_t>& audio,
         std::string shown;
         text = grammar.textForm(resultWords(ps_seg_iter(ps), &shown));
         lastHypothesis += " => " + shown;
+        resultScore = acousticScore(ps_seg_iter(ps), &resultFrames);
     }
     ps_set_search(ps, kSearch);
     return text;
@@ -281,6 +329,7 @@ std::string Recognizer::Impl::finishUtterance(const std::vector<std::int16_t>& a
     }
     lastHypothesis = raw;
     std::string text = grammar.textForm(words);
+    resultScore = acousticScore(ps_seg_iter(ps), &resultFrames);
     // The first pass only knows "locate" and some words of the book: which
     // run of the book it was is the second pass's to say.
     std::string head;
@@ -292,6 +341,13 @@ std::string Recognizer::Impl::finishUtterance(const std::vector<std::int16_t>& a
     }
     if (head == "locate" && (tuning.locatePass == 2 || (tuning.locatePass == 1 && text.empty())))
         text = locatePass(audio, resultWords(ps_seg_iter(ps), nullptr));
+    // Speech outside the vocabulary still gets the grammar's nearest match:
+    // deliver it only when free phones do not match the audio much better.
+    lastConfidence = 0;
+    if (!text.empty() && tuning.rejectMargin > 0) {
+        lastConfidence = phoneLoopMargin(audio, resultScore, resultFrames);
+        if (lastConfidence > tuning.rejectMargin) text.clear();
+    }
     return text;
 }
 
@@ -466,6 +522,11 @@ std::string Recognizer::lastHypothesis() const {
 Recognizer::Timing Recognizer::lastTiming() const {
     std::lock_guard<std::mutex> hold(impl_->decodeLock);
     return impl_->lastTiming;
+}
+
+double Recognizer::lastMargin() const {
+    std::lock_guard<std::mutex> hold(impl_->decodeLock);
+    return impl_->lastConfidence;
 }
 
 std::size_t Recognizer::locatePhraseCount() const { return impl_->grammar.locatePhraseCount(); }

@@ -21,6 +21,7 @@ struct RecognizerTuning {
     double locateEntry = 1.0;
     double lmDiscount = 0.1;      // of each n-gram count of the book's runs (second pass)
     int locatePass = 2;           // second pass: 0 never, 1 when the first found no run, 2 always
+    double rejectMargin = 0;      // per frame: free phones better than the result by more: no command
     int candidates = 100;         // runs of the book decided between on the audio
     int nbest = 5;               // second-pass hypotheses searched for a run of the book
     bool wholeUtterance = true;   // a file's audio decoded as one block (batch normalisation)
@@ -74,6 +75,9 @@ class Recognizer {
         double tailSeconds = 0;
     };
     Timing lastTiming() const;
+    // How much better free phones matched the last utterance than the
+    // grammar's result did (acoustic score per frame; 0 when not measured).
+    double lastMargin() const;
     // What the book gave: phrases after "locate", and words left out.
     std::size_t locatePhraseCount() const;
     std::size_t unpronounceableWordCount() const;
