@@ -44,10 +44,25 @@ std::string narrow(const wchar_t* text, std::size_t length) {
 }
 
 // Opens an exchange file the way both programs share it: read and write,
-// shared with nobody while open. INVALID_HANDLE_VALUE when it cannot be had.
+// shared with nobody while open. Only a plain file of its own is used: a
+// link (reparse point), a second hard link or anything but a disk file in
+// its place is refused, so no write lands anywhere else.
+// INVALID_HANDLE_VALUE when it cannot be had.
 HANDLE openExclusive(const std::string& path, DWORD disposition) {
-    return CreateFileW(win32::widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileW(win32::widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                    disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    BY_HANDLE_FILE_INFORMATION info{};
+    constexpr DWORD kNotPlain =
+        FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & kNotPlain) != 0 || info.nNumberOfLinks > 1) {
+        CloseHandle(file);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
 }
 
 // Reads at most maxBytes from the current position (the first byte of a
