@@ -2,9 +2,11 @@
 #include "testkit.h"
 
 #include "../../common/codepage.h"
+#include "../../platform/apartment.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -613,7 +615,7 @@ class Recogniser final : public Object, public IConnectionPointContainer, public
                         {16, "GetResourceCount", false, 1, 2},
                         {27, "RegisterCallback", false, 1, 1},
                         {28, "RemoveResource", false, 2, 2}}),
-          apartment_(currentApartment()) {
+          apartment_(platform::currentApartment()) {
         VariantInit(&vocabulary_);
         {
             std::lock_guard<std::mutex> hold(aliveLock());
@@ -815,9 +817,10 @@ class Recogniser final : public Object, public IConnectionPointContainer, public
                 content << in.rdbuf();
                 in.close();
                 fs::remove(file, error);
-                postToApartment(
-                    apartment_, &Recogniser::apply,
-                    new Batch{this, parseInboxFile(file.filename().string(), content.str())});
+                Batch* batch =
+                    new Batch{this, parseInboxFile(file.filename().string(), content.str())};
+                if (!platform::postToApartment(apartment_, &Recogniser::apply, batch))
+                    delete batch; // the creating thread's apartment has gone
             }
         }
     }
@@ -844,14 +847,15 @@ class Recogniser final : public Object, public IConnectionPointContainer, public
                     action.kind == Action::FireNull ? nullptr : &none, nullptr, nullptr, nullptr);
                 sink.second->Release();
                 char code[16];
-                std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
+                std::snprintf(code, sizeof code, "0x%08lX",
+                              static_cast<unsigned long>(static_cast<std::uint32_t>(hr)));
                 log({"fired", std::to_string(id),
                      action.kind == Action::FireNull ? "noparams" : "emptyparams", code});
             }
         }
     }
 
-    Apartment apartment_;
+    platform::ApartmentId apartment_;
     std::string inbox_;
     std::thread watcher_;
     std::atomic<bool> stop_{false};

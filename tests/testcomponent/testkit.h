@@ -26,6 +26,8 @@
 //                          empty argument block, "fire-null" with none,
 //                          "fire-dispid N" under another DISPID. A file with
 //                          no fire line fires once at its end.
+// Notifications reach the sink on the thread that created the recogniser,
+// through that thread's apartment.
 #pragma once
 
 #include "../../platform/com.h"
@@ -44,11 +46,7 @@ constexpr const char* kSynthesiserProgId = "XSpeechKit.XKitTTS.6";
 constexpr const char* kRecogniserProgId = "XSpeechKit.XKitSR.6";
 
 // ---- per platform ---------------------------------------------------------
-std::string envValue(const char* name);
-// The apartment of the calling thread, and a call to run on it later.
-using Apartment = void*;
-Apartment currentApartment();
-void postToApartment(Apartment apartment, void (*call)(void*), void* argument);
+std::string envValue(const char* name); // UTF-8
 void sleepMs(int ms);
 
 // ---- shared by both ---------------------------------------------------------

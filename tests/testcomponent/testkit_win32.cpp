@@ -1,5 +1,4 @@
-// The Windows side of the test component: environment, the message-only
-// window that carries calls back to the creating thread, and the library's
+// The Windows side of the test component: environment, and the library's
 // entry points with their registry entries.
 #include "testkit.h"
 
@@ -15,16 +14,6 @@ namespace testkit {
 namespace {
 
 HINSTANCE module = nullptr;
-constexpr UINT kCallMessage = WM_APP + 17;
-
-LRESULT CALLBACK carrierProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kCallMessage) {
-        void (*call)(void*) = reinterpret_cast<void (*)(void*)>(wParam);
-        call(reinterpret_cast<void*>(lParam));
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
 
 std::wstring wide(const std::string& text) {
     std::wstring out;
@@ -77,29 +66,6 @@ std::string envValue(const char* name) {
     for (DWORD i = 0; i < length; ++i)
         common::appendUtf8(out, value[i]);
     return out;
-}
-
-Apartment currentApartment() {
-    // One carrier window per thread, made on first use.
-    thread_local HWND carrier = nullptr;
-    if (carrier == nullptr) {
-        static ATOM registered = [] {
-            WNDCLASSW cls{};
-            cls.lpfnWndProc = carrierProc;
-            cls.hInstance = module;
-            cls.lpszClassName = L"VerdelTestKitCarrier";
-            return RegisterClassW(&cls);
-        }();
-        (void)registered;
-        carrier = CreateWindowExW(0, L"VerdelTestKitCarrier", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                  nullptr, module, nullptr);
-    }
-    return carrier;
-}
-
-void postToApartment(Apartment apartment, void (*call)(void*), void* argument) {
-    PostMessageW(static_cast<HWND>(apartment), kCallMessage, reinterpret_cast<WPARAM>(call),
-                 reinterpret_cast<LPARAM>(argument));
 }
 
 void sleepMs(int ms) {

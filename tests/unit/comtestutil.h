@@ -13,6 +13,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include "../../platform/posix/com/apartment.h"
 #include <cstdlib>
 #endif
 
@@ -33,6 +34,9 @@ inline void pumpPending() {
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
+    }
+#else
+    while (VcomApartmentPumpOne() != 0) {
     }
 #endif
 }

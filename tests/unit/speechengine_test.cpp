@@ -183,7 +183,9 @@ TEST_F(Binding, EngineListCases) {
         {"count as UI1", "engines=A|B\nnumber-type=UI1\n", {"A", "B"}},
         {"count as BSTR", "engines=A|B\nnumber-type=BSTR\n", {"A", "B"}},
         {"count as I8", "engines=A|B\nnumber-type=I8\n", {"A", "B"}},
-        {"count as DECIMAL", "engines=A|B\nnumber-type=DECIMAL\n", {"A", "B"}},
+        {"count as R4, to the nearest",
+         "engines=A|B\nnumber-type=R4\nnumber-bias=-0.3\n",
+         {"A", "B"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
