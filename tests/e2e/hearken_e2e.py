@@ -692,6 +692,19 @@ WINDOW_SCENARIOS = [scenario_startup, scenario_selection_cases, scenario_relay,
 NATIVE_ONLY = [scenario_headless]
 
 
+def in_own_session():
+    """Runs this driver again inside a D-Bus session of its own, with its own
+    runtime folder: the accessibility bus keeps its socket there, and runs
+    side by side must not share (or remove) one another's."""
+    runtime = tempfile.mkdtemp(prefix="verdel-runtime-")
+    env = dict(os.environ, XDG_RUNTIME_DIR=runtime, VERDEL_E2E_SESSION="1")
+    try:
+        return subprocess.run(["dbus-run-session", "--", sys.executable] + sys.argv,
+                              env=env).returncode
+    finally:
+        shutil.rmtree(runtime, ignore_errors=True)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe", required=True)
@@ -712,6 +725,8 @@ def main():
                  "comlib", "tutor", "book", "shots"):
         if getattr(opts, attr):
             setattr(opts, attr, os.path.abspath(getattr(opts, attr)))
+    if not opts.wine and os.environ.get("VERDEL_E2E_SESSION") != "1":
+        return in_own_session()
     scenarios = WINDOW_SCENARIOS + ([] if opts.wine else NATIVE_ONLY)
     chosen = [s for s in scenarios if not opts.only or s.__name__ == "scenario_" + opts.only]
     if not chosen:
