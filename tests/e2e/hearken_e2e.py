@@ -552,8 +552,13 @@ def scenario_request_waiting_at_start(opts):
         wait_for("the waiting request", lambda: len(kit.playbacks()) >= 2, 10, kit.text)
         check([t for t, _ in kit.playbacks()[:2]] ==
               [PROMPT, "Loading verdel typing tutor application"], kit.text())
-        window_of(world).close()
-        wait_exit(hearken)
+        if opts.wine:
+            window_of(world).close()
+            wait_exit(hearken)
+        else:
+            # A close signal ends the window the way closing it does.
+            hearken.send_signal(signal.SIGTERM)
+            check_goodbye(kit, hearken)
 
 
 def scenario_component_missing(opts):
@@ -617,52 +622,102 @@ def scenario_headless(opts):
         check(hearken.returncode == 0, "exit code %r" % hearken.returncode)
 
 
-def scenario_tutor_and_window(opts):
-    """The tutor finds no window, starts hearken from the install directory,
-    its announcements reach StartPlayback, and "chapter 12 " heard by the
-    component moves the lesson to paragraph 12."""
-    with World(opts) as world:
-        kit, home = world.kit, world.home
-        name = "hearken.exe" if opts.wine else "hearken"
-        shutil.copy(opts.exe, os.path.join(home.dir, name))
+class TutorRun:
+    """The tutor in tmux with an install directory holding the window (and
+    on Linux our COM library), started with no window running."""
+
+    def __init__(self, world):
+        opts, home = world.opts, world.home
+        self.name = "hearken.exe" if opts.wine else "hearken"
+        shutil.copy(opts.exe, os.path.join(home.dir, self.name))
         if opts.comlib:
             shutil.copy(opts.comlib, os.path.join(home.dir, os.path.basename(opts.comlib)))
         shutil.copy(opts.book, os.path.join(home.dir, "orvane.txt"))
-        env = {k: world.env[k] for k in ("VERDEL_HOME", "DISPLAY") if k in world.env}
-        env.update(kit.env())
-        if "XDG_DATA_HOME" in world.env:
-            env["XDG_DATA_HOME"] = world.env["XDG_DATA_HOME"]
+        env = {k: world.env[k] for k in ("VERDEL_HOME", "DISPLAY", "XDG_DATA_HOME")
+               if k in world.env}
+        env.update(world.kit.env())
         command = ("wine " if opts.wine else "") + tutor_e2e.shellquote(opts.tutor)
-        term = tutor_e2e.Terminal(command, env, world.root)
+        self.term = tutor_e2e.Terminal(command, env, world.root)
+
+    def screen(self):
+        return "\n".join(self.term.screen())
+
+    def wait_text(self, text, timeout):
+        wait_for(repr(text), lambda: any(text in r for r in self.term.screen()), timeout,
+                 self.screen)
+
+    def wait_prompt(self, word="", timeout=60):
+        wait_for("the typing prompt",
+                 lambda: self.term.row(4).startswith("Please type: " + word), timeout,
+                 self.screen)
+
+    def close(self):
+        self.term.close()
+
+
+def start_tutor_and_window(world):
+    """The tutor finds no window, says so, and starts hearken itself."""
+    tutor = TutorRun(world)
+    tutor.wait_text("Starting Speech Component...", 30)
+    win = window_of(world)
+    win.wait()
+    return tutor, win
+
+
+def scenario_tutor_and_window(opts):
+    """The tutor starts hearken from the install directory, its announcements
+    reach StartPlayback, "chapter 12 " heard by the component moves the
+    lesson to paragraph 12; the tutor closed, the window keeps relaying."""
+    with World(opts) as world:
+        kit, home = world.kit, world.home
+        tutor, win = start_tutor_and_window(world)
         try:
-            wait_for("Starting Speech Component...",
-                     lambda: any("Starting Speech Component..." in r for r in term.screen()),
-                     30, lambda: "\n".join(term.screen()))
-            win = window_of(world)
-            win.wait()
             win.start()
             kit.wait("sr", "EnableResource")
             wait_for("the first announcement",
                      lambda: any(t.startswith("The next paragraph is ") for t, _ in kit.playbacks()),
                      60, kit.text)
-            wait_for("the typing prompt",
-                     lambda: term.row(4).startswith("Please type: "), 60,
-                     lambda: "\n".join(term.screen()))
+            tutor.wait_prompt()
             kit.drop("a.txt", "chapter 12 ")
-            wait_for("paragraph 12", lambda: (term.row(2) + " " * 80)[59:].startswith(" 12 0"),
-                     30, lambda: "\n".join(term.screen()))
+            wait_for("paragraph 12",
+                     lambda: (tutor.term.row(2) + " " * 80)[59:].startswith(" 12 0"), 30,
+                     tutor.screen)
             wait_for("the announcement of paragraph 12",
                      lambda: any(t.startswith("The next paragraph is  12 Of the text.")
                                  for t, _ in kit.playbacks()), 20, kit.text)
         finally:
-            term.close()
-        # The tutor never ends the window: the user closes it, and it says
-        # goodbye as ever.
+            tutor.close()
+        # The tutor gone, the window goes on relaying; it never ends it: the
+        # user closes it, and it says goodbye as ever.
+        home.request("Anyone there?")
+        wait_for("a request after the tutor ended",
+                 lambda: any(t == "Anyone there?" for t, _ in kit.playbacks()), 5, kit.text)
         win.close()
         win.wait_gone()
         wait_for("the goodbye", lambda: kit.find("tts", "release"), 20, kit.text)
         if not opts.wine:
-            wait_for("hearken to end", lambda: not hearken_running(world, name), 20)
+            wait_for("hearken to end", lambda: not hearken_running(world, tutor.name), 20)
+
+
+def scenario_window_closed_under_tutor(opts):
+    """The window closed while the tutor runs: the tutor goes on (its
+    requests no longer taken, each wait bounded)."""
+    with World(opts) as world:
+        kit = world.kit
+        tutor, win = start_tutor_and_window(world)
+        try:
+            tutor.wait_prompt()
+            win.close()
+            win.wait_gone()
+            wait_for("the goodbye", lambda: kit.find("tts", "release"), 20, kit.text)
+            asked = tutor.term.row(4)
+            tutor.term.keys(asked[len("Please type: "):].split(" ")[0] + " ")
+            wait_for("the next word asked for",
+                     lambda: tutor.term.row(4).startswith("Please type: ") and
+                     tutor.term.row(4) != asked, 30, tutor.screen)
+            check(tutor.term.exit_code() is None, "the tutor ended")
+        finally:
+            tutor.close()
 
 
 def processes_mentioning(texts):
@@ -688,7 +743,8 @@ def hearken_running(world, name):
 
 WINDOW_SCENARIOS = [scenario_startup, scenario_selection_cases, scenario_relay,
                     scenario_request_waiting_at_start, scenario_component_missing,
-                    scenario_library_missing, scenario_no_factory, scenario_tutor_and_window]
+                    scenario_library_missing, scenario_no_factory, scenario_tutor_and_window,
+                    scenario_window_closed_under_tutor]
 NATIVE_ONLY = [scenario_headless]
 
 
