@@ -199,6 +199,28 @@ void connectControl(gpointer instance, const char* signal, Callback callback, Di
         [](gpointer data, GClosure*) { delete static_cast<ControlRef*>(data); }, GConnectFlags());
 }
 
+// What the user did with a control reaches the program from the loop, right
+// after the input's own handling, as a message posted on Windows would: a
+// screen reader that pressed a button through the accessibility interface
+// gets its answer before a handler opens a message box, so it can read it.
+struct PostedEvent {
+    DialogId dialog;
+    DialogEvent event;
+    int controlId;
+};
+
+gboolean deliverPosted(gpointer data) {
+    const auto* posted = static_cast<const PostedEvent*>(data);
+    if (Dialog* dialog = find(posted->dialog))
+        if (dialog->window != nullptr) deliver(*dialog, posted->event, posted->controlId);
+    return G_SOURCE_REMOVE;
+}
+
+void post(DialogId dialog, DialogEvent event, int controlId) {
+    g_idle_add_full(G_PRIORITY_DEFAULT, deliverPosted, new PostedEvent{dialog, event, controlId},
+                    [](gpointer data) { delete static_cast<PostedEvent*>(data); });
+}
+
 void onSelectionChanged(GtkTreeSelection* selection, gpointer data) {
     const auto* ref = static_cast<const ControlRef*>(data);
     Dialog* dialog = find(ref->dialog);
@@ -210,14 +232,28 @@ void onSelectionChanged(GtkTreeSelection* selection, gpointer data) {
         return;
     }
     control->lastSelection = row;
+    // Keys move on from the selected entry, as in a list box, also when it
+    // was chosen without them (through the accessibility interface).
+    if (row >= 0) {
+        GtkTreePath* cursor = nullptr;
+        gtk_tree_view_get_cursor(GTK_TREE_VIEW(control->focusable), &cursor, nullptr);
+        if (cursor == nullptr || gtk_tree_path_get_indices(cursor)[0] != row) {
+            GtkTreePath* path = gtk_tree_path_new_from_indices(row, -1);
+            ++dialog->quietSelection;
+            gtk_tree_view_set_cursor(GTK_TREE_VIEW(control->focusable), path, nullptr, FALSE);
+            --dialog->quietSelection;
+            gtk_tree_path_free(path);
+        }
+        if (cursor != nullptr) gtk_tree_path_free(cursor);
+    }
     // A list box tells its dialog of a change only when it has LBS_NOTIFY.
     if ((control->spec.style & style::kLbsNotify) != 0)
-        deliver(*dialog, DialogEvent::SelectionChanged, control->spec.id);
+        post(dialog->id, DialogEvent::SelectionChanged, control->spec.id);
 }
 
 void onClicked(GtkButton*, gpointer data) {
     const auto* ref = static_cast<const ControlRef*>(data);
-    if (Dialog* dialog = find(ref->dialog)) deliver(*dialog, DialogEvent::Clicked, ref->controlId);
+    post(ref->dialog, DialogEvent::Clicked, ref->controlId);
 }
 
 // A focus change is reported once the events that came with it have been

@@ -159,6 +159,12 @@ def selected_index(window):
     return -1
 
 
+def extents(acc):
+    """(x, y, width, height) on the screen."""
+    box = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return (box.x, box.y, box.width, box.height)
+
+
 def find_alert(name=None, app=None, timeout=None):
     return poll("an alert" if name is None else "alert %r" % name,
                 lambda: next((w for w in windows(app, ("alert", "dialog"))
