@@ -4,8 +4,9 @@
 // 8-point dialog font are 6x13 pixels per 4x8 units, as on Windows.
 #include "../../common/codepage.h"
 #include "../dialog.h"
-#include "apartment_calls.h"
+#include "com/apartment.h"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
 
 #include <cerrno>
@@ -482,10 +483,34 @@ void showDialog(DialogId id) {
         dialog->initPending = false;
         deliver(*dialog, DialogEvent::Initialised, 0);
         dialog = find(id);
-        if (dialog == nullptr || dialog->window == nullptr) return;
+        // Ended while it was being initialised: it never shows.
+        if (dialog == nullptr || dialog->window == nullptr || dialog->ended) return;
     }
     gtk_widget_show(dialog->window);
 }
+
+// While a modal loop of its own runs (a modal dialog, a message box), GTK
+// also runs the apartment's queued calls, one per turn, as the nested loops
+// of Windows dispatch posted messages.
+class ApartmentInNestedLoop {
+  public:
+    ApartmentInNestedLoop() {
+        const int fd = VcomApartmentFd();
+        if (fd >= 0) source_ = g_unix_fd_add(fd, G_IO_IN, runOne, nullptr);
+    }
+    ~ApartmentInNestedLoop() {
+        if (source_ != 0) g_source_remove(source_);
+    }
+    ApartmentInNestedLoop(const ApartmentInNestedLoop&) = delete;
+    ApartmentInNestedLoop& operator=(const ApartmentInNestedLoop&) = delete;
+
+  private:
+    static gboolean runOne(gint, GIOCondition, gpointer) {
+        VcomApartmentPumpOne();
+        return G_SOURCE_CONTINUE;
+    }
+    guint source_ = 0;
+};
 
 // ---- close signals ------------------------------------------------------------------
 
@@ -532,6 +557,7 @@ bool dialogExists(DialogId id) {
 int dialogRunModal(const DialogSpec& spec, DialogHandler handler) {
     if (!haveDisplay()) return -1;
     const DialogId id = newDialog(spec, std::move(handler), true)->id;
+    const ApartmentInNestedLoop apartmentCalls;
     showDialog(id);
     for (Dialog* dialog = find(id); dialog != nullptr && !dialog->ended; dialog = find(id))
         g_main_context_iteration(nullptr, TRUE);
@@ -607,7 +633,7 @@ bool pumpOneMessage() {
         gtk_main_iteration_do(FALSE);
         return true;
     }
-    return posix::apartmentPumpOne();
+    return VcomApartmentPumpOne() != 0;
 }
 
 void waitForMessages(int timeoutMs) {
@@ -633,7 +659,7 @@ void waitForMessages(int timeoutMs) {
     for (int i = 0; i < count; ++i)
         polled.push_back(pollfd{fds[static_cast<std::size_t>(i)].fd,
                                 static_cast<short>(fds[static_cast<std::size_t>(i)].events), 0});
-    const int apartment = posix::apartmentFd();
+    const int apartment = VcomApartmentFd();
     if (apartment >= 0) polled.push_back(pollfd{apartment, POLLIN, 0});
     if (signalPipe[0] >= 0) polled.push_back(pollfd{signalPipe[0], POLLIN, 0});
     if (closeSignalled) timeout = 0;
@@ -678,6 +704,7 @@ void messageBox(const std::string& text, const std::string& caption) {
         atk_object_set_name(gtk_widget_get_accessible(box), title.c_str());
     }
     g_signal_connect(box, "map-event", G_CALLBACK(onMapped), nullptr);
+    const ApartmentInNestedLoop apartmentCalls;
     gtk_dialog_run(GTK_DIALOG(box));
     gtk_widget_destroy(box);
 }
