@@ -43,6 +43,27 @@ def wait_for(what, predicate, timeout=10.0, step=0.05):
         time.sleep(step)
 
 
+def rerun_in_private_session(script, argv):
+    """Runs the script again under Debian's python (it has pyatspi) inside a
+    D-Bus session of its own, with private runtime and cache directories:
+    the accessibility bus puts its socket there, and runs side by side
+    would otherwise take each other's. Returns its exit status; None when
+    this already is that run."""
+    if os.environ.get("VERDEL_PRIVATE_SESSION") == "1":
+        return None
+    home = tempfile.mkdtemp(prefix="verdel-session-")
+    try:
+        env = dict(os.environ, VERDEL_PRIVATE_SESSION="1",
+                   XDG_RUNTIME_DIR=os.path.join(home, "run"),
+                   XDG_CACHE_HOME=os.path.join(home, "cache"))
+        os.mkdir(env["XDG_RUNTIME_DIR"], 0o700)
+        os.mkdir(env["XDG_CACHE_HOME"], 0o700)
+        return subprocess.run(["dbus-run-session", "--", "/usr/bin/python3",
+                               os.path.abspath(script)] + list(argv), env=env).returncode
+    finally:
+        shutil.rmtree(home, ignore_errors=True)
+
+
 class Xvfb:
     """A fresh X server on a free display number, pointer parked in the
     top-left corner (with no window manager the pointer decides which
@@ -132,7 +153,10 @@ class WineSession:
         self.tmp = tempfile.mkdtemp(prefix="verdel-wine-")
         self.prefix = os.path.join(self.tmp, "prefix")
         # Links are instant; the registry, which the server rewrites, is copied.
-        subprocess.run(["cp", "-al", base, self.prefix], check=True)
+        # (A prefix on another file system is copied whole.)
+        if subprocess.run(["cp", "-al", base, self.prefix], stderr=subprocess.DEVNULL).returncode:
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            subprocess.run(["cp", "-a", base, self.prefix], check=True)
         for reg in glob.glob(os.path.join(self.prefix, "*.reg")):
             os.unlink(reg)
             shutil.copy2(os.path.join(base, os.path.basename(reg)), reg)

@@ -22,7 +22,8 @@ import traceback
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-from desktop import Failure, Program, WineSession, Xvfb, wait_for  # noqa: E402
+from desktop import (Failure, Program, WineSession, Xvfb,  # noqa: E402
+                     rerun_in_private_session, wait_for)
 
 LISTEN = "Verdel Listening Window"
 INSTALL = "Install Verdel Typing Tutor now"
@@ -515,12 +516,12 @@ def main():
     if opts.shots:
         opts.shots = os.path.abspath(opts.shots)
     kind = "wine" if opts.wine else "native"
-    if kind == "native" and os.environ.get("VERDEL_DIALOG_E2E_BUS") != "1":
+    if kind == "native":
         # Natively the run has a D-Bus session of its own (the accessibility
         # bus hangs off it) and Debian's python with pyatspi.
-        os.environ["VERDEL_DIALOG_E2E_BUS"] = "1"
-        argv = ["dbus-run-session", "--", "/usr/bin/python3", os.path.abspath(__file__)]
-        os.execvp("dbus-run-session", argv + sys.argv[1:])
+        status = rerun_in_private_session(__file__, sys.argv[1:])
+        if status is not None:
+            return status
     prefix = "scenario_%s_" % ("wine" if opts.wine else "gtk")
     chosen = [s for s in SCENARIOS[kind] if not opts.only or s.__name__ == prefix + opts.only]
     if not chosen:

@@ -15,7 +15,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-from desktop import Program, Xvfb  # noqa: E402
+from desktop import Program, Xvfb, rerun_in_private_session  # noqa: E402
 
 
 def cpu_ticks(pid):
@@ -29,10 +29,9 @@ def main():
     ap.add_argument("--bin", required=True)
     ap.add_argument("--seconds", type=float, default=30.0)
     opts = ap.parse_args()
-    if os.environ.get("VERDEL_DIALOG_E2E_BUS") != "1":
-        os.environ["VERDEL_DIALOG_E2E_BUS"] = "1"
-        os.execvp("dbus-run-session", ["dbus-run-session", "--", "/usr/bin/python3",
-                                       os.path.abspath(__file__)] + sys.argv[1:])
+    status = rerun_in_private_session(__file__, sys.argv[1:])
+    if status is not None:
+        return status
     hz = os.sysconf("SC_CLK_TCK")
     with Xvfb() as x, Program([os.path.join(opts.bin, "dialogdemo"), "listen", "--items",
                                "Alpha|Beta|Gamma"], x.env) as demo:
