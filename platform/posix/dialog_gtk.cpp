@@ -78,8 +78,6 @@ bool haveDisplay() {
 
 // ---- dialogs ----------------------------------------------------------------------
 
-struct Dialog;
-
 struct Control {
     ControlSpec spec;
     GtkWidget* outer = nullptr;     // what sits in the layout
