@@ -13,9 +13,11 @@ DIR holds dialogdemo (and, for --wine, winprobe.exe and winprobehook.dll;
 natively xclose). Prints one line per scenario and "N passed, M failed"."""
 import argparse
 import os
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 import traceback
 
@@ -70,6 +72,7 @@ class Env:
             self.x.close()
             raise
         self.env = self.wine.env if self.wine else self.x.env
+        self.scratch = None
 
     def demo(self, *args):
         exe = os.path.join(self.opts.bin, "dialogdemo.exe" if self.opts.wine else "dialogdemo")
@@ -81,8 +84,13 @@ class Env:
 
     def shot(self, label):
         """Takes a screenshot; returns its path."""
-        directory = self.opts.shots or os.path.join("/tmp", "verdel-dialog-shots-%d" % os.getpid())
-        os.makedirs(directory, exist_ok=True)
+        if self.opts.shots:
+            directory = self.opts.shots
+            os.makedirs(directory, exist_ok=True)
+        else:  # only for the checks of this run
+            if self.scratch is None:
+                self.scratch = tempfile.mkdtemp(prefix="verdel-dialog-shots-")
+            directory = self.scratch
         kind = "wine" if self.opts.wine else "gtk"
         return self.x.screenshot(os.path.join(directory, "%s-%s-%s.png" % (kind, self.name,
                                                                            label)))
@@ -99,6 +107,8 @@ class Env:
         if self.wine:
             self.wine.close()
         self.x.close()
+        if self.scratch:
+            shutil.rmtree(self.scratch, ignore_errors=True)
         if not self.opts.shots:
             pass
 
