@@ -350,10 +350,15 @@ std::vector<Voice> listVoices() {
             if (FAILED(tokens->Item(i, &token)) || !token) continue;
             wchar_t* name = nullptr;
             wchar_t* id = nullptr;
-            if (SUCCEEDED(token->GetStringValue(nullptr, &name)) && name &&
-                SUCCEEDED(token->GetId(&id)) && id) {
-                Voice voice{utf8FromWide(name), utf8FromWide(id)};
-                (isEnglish(token) ? english : others).push_back(voice);
+            if (SUCCEEDED(token->GetId(&id)) && id) {
+                Voice voice{std::string(), utf8FromWide(id)};
+                // The token's default value is its description; where that
+                // cannot be read (Wine), the last part of its id names it.
+                if (SUCCEEDED(token->GetStringValue(nullptr, &name)) && name && *name)
+                    voice.name = utf8FromWide(name);
+                else
+                    voice.name = voice.key.substr(voice.key.find_last_of('\\') + 1);
+                if (!voice.name.empty()) (isEnglish(token) ? english : others).push_back(voice);
             }
             CoTaskMemFree(name);
             CoTaskMemFree(id);
