@@ -16,3 +16,8 @@ verdel_install_packages() {
 
 VERDEL_BUILD_PACKAGES=(cmake make g++ python3 googletest libgtest-dev libbenchmark-dev)
 VERDEL_TEST_PACKAGES=(tmux g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64)
+# The speech component on Linux: espeak-ng speaks through PulseAudio (the
+# recogniser adds pocketsphinx); its tests make speech with espeak-ng and sox
+# and run a private PulseAudio server.
+VERDEL_BUILD_PACKAGES+=(pkg-config libespeak-ng-dev espeak-ng-data libpulse-dev)
+VERDEL_TEST_PACKAGES+=(espeak-ng sox pulseaudio pulseaudio-utils)
