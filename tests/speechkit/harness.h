@@ -36,4 +36,11 @@ int registerTool(bool unregister);
 // The class id registered for the ProgID, or a failure.
 HRESULT classIdOf(const char* progId, CLSID& clsid);
 
+// Another component registered under the same ProgIDs (the listening
+// window's stand-in, in the shared Wine prefix) is put back after the
+// registration test: what the ProgIDs name before, and restoring it.
+struct SavedRegistrations;
+SavedRegistrations* saveRegistrations();
+void restoreRegistrations(SavedRegistrations* saved);
+
 } // namespace harness

@@ -126,4 +126,39 @@ HRESULT classIdOf(const char* progId, CLSID& clsid) {
     return CLSIDFromProgID(wide.c_str(), &clsid);
 }
 
+struct SavedRegistrations {
+    std::wstring progIds[2];
+    std::wstring clsids[2]; // empty: not registered before
+};
+
+SavedRegistrations* saveRegistrations() {
+    auto* saved = new SavedRegistrations;
+    const char* progIds[2] = {"XSpeechKit.XKitSR.6", "XSpeechKit.XKitTTS.6"};
+    for (int i = 0; i < 2; ++i) {
+        const std::string ascii(progIds[i]);
+        saved->progIds[i] = std::wstring(ascii.begin(), ascii.end());
+        wchar_t value[64] = {};
+        DWORD size = sizeof value - sizeof(wchar_t);
+        if (RegGetValueW(HKEY_CLASSES_ROOT, (saved->progIds[i] + L"\\CLSID").c_str(), nullptr,
+                         RRF_RT_REG_SZ, nullptr, value, &size) == ERROR_SUCCESS)
+            saved->clsids[i] = value;
+    }
+    return saved;
+}
+
+void restoreRegistrations(SavedRegistrations* saved) {
+    for (int i = 0; i < 2; ++i) {
+        if (saved->clsids[i].empty()) continue;
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, (saved->progIds[i] + L"\\CLSID").c_str(), 0, nullptr,
+                            0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+            continue;
+        RegSetValueExW(key, nullptr, 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(saved->clsids[i].c_str()),
+                       static_cast<DWORD>((saved->clsids[i].size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    delete saved;
+}
+
 } // namespace harness

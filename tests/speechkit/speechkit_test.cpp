@@ -640,6 +640,10 @@ TEST_F(SpeechKit, WithoutSoundDevicesSpeakingAndListeningFailSoftly) {
 TEST(Registration, RegistersBothProgIdsAndRemovesThemAgain) {
     std::string why;
     ASSERT_TRUE(harness::setUp(why)) << why;
+    struct Restore {
+        harness::SavedRegistrations* saved = harness::saveRegistrations();
+        ~Restore() { harness::restoreRegistrations(saved); }
+    } restore;
     ASSERT_EQ(harness::registerTool(false), 0);
     CLSID clsid;
     ASSERT_EQ(harness::classIdOf(speechkit::kProgIdSR, clsid), S_OK);
