@@ -47,4 +47,29 @@ std::string numberWords(int value, bool withAnd) {
     return out;
 }
 
+std::vector<std::string> sentencePieces(const std::string& text, std::size_t maxBytes) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.size();
+        if (end - start > maxBytes) {
+            std::size_t cut = std::string::npos;
+            for (std::size_t i = start; i + 1 < start + maxBytes; ++i)
+                if ((text[i] == '.' || text[i] == '!' || text[i] == '?' || text[i] == '\n') &&
+                    (text[i + 1] == ' ' || text[i + 1] == '\n'))
+                    cut = i + 1;
+            if (cut == std::string::npos) {
+                const std::size_t space = text.find_last_of(' ', start + maxBytes);
+                if (space != std::string::npos && space > start) cut = space;
+            }
+            end = cut == std::string::npos ? start + maxBytes : cut;
+            while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+                ++end;
+        }
+        out.push_back(text.substr(start, end - start));
+        start = end;
+    }
+    return out;
+}
+
 } // namespace speechkit

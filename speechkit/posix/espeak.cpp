@@ -2,6 +2,7 @@
 // synthesised into memory and played on the default output through
 // PulseAudio. With no output device the text is dropped at once.
 #include "../backend.h"
+#include "../textform.h"
 
 #include <espeak-ng/speak_lib.h>
 #include <pulse/error.h>
@@ -39,38 +40,44 @@ int collectSamples(short* samples, int count, espeak_EVENT* events) {
     return 0;
 }
 
+// Pieces of whole sentences, so the first plays while the next is made.
+constexpr std::size_t kPieceBytes = 600;
+
 class EspeakOutput final : public VoiceOutput {
   public:
     void speak(const std::string& text, const Voice& voice,
                const std::atomic<bool>& cancel) override {
-        // Opening the stream first: without a server it fails at once, and
-        // nothing is synthesised for nobody.
-        std::vector<std::int16_t> samples;
         int rate = 0;
         {
             std::lock_guard<std::mutex> hold(espeakLock());
             rate = espeakReady();
         }
         if (rate == 0) return;
+        // The stream is opened first: without a server that fails at once,
+        // and nothing is synthesised for nobody.
         pa_sample_spec spec = {PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate), 1};
         int error = 0;
         pa_simple* stream = pa_simple_new(nullptr, "Verdel", PA_STREAM_PLAYBACK, nullptr, "speech",
                                           &spec, nullptr, nullptr, &error);
         if (!stream) return;
-        {
-            std::lock_guard<std::mutex> hold(espeakLock());
-            if (!voice.key.empty()) espeak_SetVoiceByName(voice.key.c_str());
-            espeak_SetSynthCallback(collectSamples);
-            espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8,
-                         nullptr, &samples);
-        }
-        // Played in pieces of a tenth of a second, so a cancel stops it soon.
-        const std::size_t piece = static_cast<std::size_t>(rate) / 10;
+        // Written in tenths of a second, so a cancel stops it soon.
+        const std::size_t tenth = static_cast<std::size_t>(rate) / 10;
         bool ok = true;
-        for (std::size_t at = 0; ok && at < samples.size() && !cancel; at += piece) {
-            const std::size_t n = std::min(piece, samples.size() - at);
-            ok =
-                pa_simple_write(stream, samples.data() + at, n * sizeof(std::int16_t), &error) >= 0;
+        for (const std::string& piece : sentencePieces(text, kPieceBytes)) {
+            if (!ok || cancel) break;
+            std::vector<std::int16_t> samples;
+            {
+                std::lock_guard<std::mutex> hold(espeakLock());
+                if (!voice.key.empty()) espeak_SetVoiceByName(voice.key.c_str());
+                espeak_SetSynthCallback(collectSamples);
+                espeak_Synth(piece.c_str(), piece.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8,
+                             nullptr, &samples);
+            }
+            for (std::size_t at = 0; ok && at < samples.size() && !cancel; at += tenth) {
+                const std::size_t n = std::min(tenth, samples.size() - at);
+                ok = pa_simple_write(stream, samples.data() + at, n * sizeof(std::int16_t),
+                                     &error) >= 0;
+            }
         }
         if (ok && !cancel)
             pa_simple_drain(stream, &error);

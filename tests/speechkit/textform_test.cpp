@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 TEST(TextForm, EveryWordIsFollowedByOneSpace) {
@@ -65,6 +68,28 @@ TEST(SpeakableText, AnOverlongTextIsCutBetweenWords) {
     const std::string cutAccents = speechkit::speakableText(accents);
     EXPECT_LE(cutAccents.size(), speechkit::kMaxSpokenBytes);
     EXPECT_EQ(cutAccents.size() % 2, 0u);
+}
+
+TEST(SentencePieces, LongTextsArePlayedInPiecesOfWholeSentences) {
+    using speechkit::sentencePieces;
+    EXPECT_TRUE(sentencePieces("", 600).empty());
+    EXPECT_EQ(sentencePieces("One.  Two.", 600), std::vector<std::string>{"One.  Two."});
+    const std::vector<std::string> split = sentencePieces("One two.  Three four.  Five.", 13);
+    EXPECT_EQ(split, (std::vector<std::string>{"One two.", "  Three four.", "  Five."}));
+    // No sentence end: between words; no space either: at the limit, but
+    // not inside a two-byte character.
+    EXPECT_EQ(sentencePieces("aaa bbb ccc", 6), (std::vector<std::string>{"aaa", " bbb", " ccc"}));
+    const std::vector<std::string> accents = sentencePieces("\xc3\xa9\xc3\xa9\xc3\xa9", 3);
+    EXPECT_EQ(accents, (std::vector<std::string>{"\xc3\xa9\xc3\xa9", "\xc3\xa9"}));
+    std::string book;
+    while (book.size() < 10000)
+        book += "The harbour walls stand.  They are old. ";
+    std::string joined;
+    for (const std::string& piece : sentencePieces(book, 600)) {
+        EXPECT_LE(piece.size(), 600u);
+        joined += piece;
+    }
+    EXPECT_EQ(joined, book);
 }
 
 } // namespace
