@@ -165,7 +165,12 @@ void listen(std::shared_ptr<Core> core, std::string simulationDir, std::string b
                     if (file.isWav) {
                         loadInput();
                         hold.unlock();
-                        text = input->recognizeWavFile(file.path);
+                        // Taken out of the inbox (under a name it ignores)
+                        // before decoding starts.
+                        const std::string taken = takenName(file.path);
+                        const bool moved = renameFile(file.path, taken);
+                        text = input->recognizeWavFile(moved ? taken : file.path);
+                        if (moved) removeFile(taken);
                     } else {
                         hold.unlock();
                         std::string bytes;

@@ -66,6 +66,17 @@ bool removeFile(const std::string& path) {
     return !fs::exists(fs::u8path(path), ec);
 }
 
+bool renameFile(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    fs::rename(fs::u8path(from), fs::u8path(to), ec);
+    return !ec;
+}
+
+std::string takenName(const std::string& path) {
+    const fs::path p = fs::u8path(path);
+    return (p.parent_path() / (".taken-" + p.filename().u8string())).u8string();
+}
+
 std::string speakableText(const std::string& text) {
     if (text.size() <= kMaxSpokenBytes) return text;
     std::size_t cut = text.find_last_of(" \t\r\n", kMaxSpokenBytes);

@@ -28,6 +28,11 @@ std::vector<InboxFile> inboxFiles(const std::string& dir);
 bool readWholeFile(const std::string& path, std::string& out);
 // Deletes a file; false when it is still there.
 bool removeFile(const std::string& path);
+// Renames a file within its folder; false when it did not happen.
+bool renameFile(const std::string& from, const std::string& to);
+// The name an inbox file is decoded under: in the same folder, hidden from
+// inboxFiles.
+std::string takenName(const std::string& path);
 
 // The longest text that is spoken in one piece: about ten minutes of speech.
 constexpr std::size_t kMaxSpokenBytes = 10000;
