@@ -63,14 +63,6 @@ HRESULT Args::text(unsigned index, std::string& out) const {
     return S_OK;
 }
 
-HRESULT Args::copy(unsigned index, VARIANT& out) const {
-    VariantInit(&out);
-    VARIANT* v = at(index);
-    if (!v) return S_OK;
-    // VariantCopyInd resolves a by-reference argument.
-    return VariantCopyInd(&out, v);
-}
-
 void setResultInt(VARIANT* result, LONG value) {
     if (!result) return;
     VariantInit(result);

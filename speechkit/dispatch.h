@@ -33,8 +33,6 @@ class Args {
     HRESULT integer(unsigned index, LONG& out, LONG defaultValue = 0) const;
     // Any VARIANT convertible to a string, as UTF-8.
     HRESULT text(unsigned index, std::string& out) const;
-    // The argument itself (by reference resolved), copied into out.
-    HRESULT copy(unsigned index, VARIANT& out) const;
 
   private:
     VARIANT* at(unsigned index) const;

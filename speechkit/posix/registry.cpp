@@ -2,32 +2,18 @@
 // library's path.
 #include "../registration.h"
 
-#include <dlfcn.h>
-
-#include <climits>
-#include <cstdlib>
 #include <string>
 
 namespace speechkit {
 
-namespace {
-
-// The absolute path this library was loaded from.
-std::string libraryPath() {
-    Dl_info info;
-    if (!dladdr(reinterpret_cast<void*>(&libraryPath), &info) || !info.dli_fname)
-        return std::string();
-    char resolved[PATH_MAX];
-    return realpath(info.dli_fname, resolved) ? std::string(resolved) : std::string();
-}
-
-} // namespace
-
 HRESULT registerClasses() {
-    const std::string path = libraryPath();
-    if (path.empty()) return E_FAIL;
+    char path[4096];
+    if (FAILED(VcomLibraryPath(reinterpret_cast<const void*>(&registerClasses), path, sizeof path)))
+        return E_FAIL;
     for (const ClassEntry& c : kClasses) {
-        const HRESULT hr = VcomRegisterClass(c.clsid, c.progId, path.c_str());
+        const std::string ascii(c.progId);
+        const std::u16string progId(ascii.begin(), ascii.end());
+        const HRESULT hr = VcomRegisterClass(progId.c_str(), *c.clsid, path);
         if (FAILED(hr)) {
             unregisterClasses();
             return hr;
@@ -36,10 +22,13 @@ HRESULT registerClasses() {
     return S_OK;
 }
 
+// Removing our classes takes their ProgIDs with them; a ProgID that has
+// moved to another class since stays with it.
 HRESULT unregisterClasses() {
+    HRESULT result = S_OK;
     for (const ClassEntry& c : kClasses)
-        VcomUnregisterClass(c.clsid, c.progId);
-    return S_OK;
+        if (FAILED(VcomUnregisterClass(*c.clsid))) result = SELFREG_E_CLASS;
+    return result;
 }
 
 } // namespace speechkit

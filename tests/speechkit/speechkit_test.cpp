@@ -140,7 +140,7 @@ TEST_F(SpeechKit, NumbersArriveInAnyNumericTypeAndOptionalArgumentsMayBeMissing)
     LONG referenced = speechkit::CSREngine;
     VariantInit(&asByRef);
     V_VT(&asByRef) = VT_I4 | VT_BYREF;
-    V_I4REF(&asByRef) = &referenced;
+    asByRef.plVal = &referenced;
     EXPECT_EQ(numberOf(synthesiser, 9, {asShort, intArg(0)}), expected);
     EXPECT_EQ(numberOf(synthesiser, 9, {asDouble, intArg(0)}), expected);
     EXPECT_EQ(numberOf(synthesiser, 9, {asText, intArg(0)}), expected);
