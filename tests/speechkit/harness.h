@@ -30,6 +30,11 @@ void setEnvironment(const char* name, const std::string& value);
 
 unsigned long currentThreadId();
 
+// Makes the platform's voices unreachable for synthesisers created after it
+// (espeak-ng pointed at an empty data folder); false where that cannot be
+// done (SAPI's voices are the machine's).
+bool hideVoices(const std::string& emptyDir);
+
 // Registers and unregisters the built library as its installer would
 // (regsvr32 or verdel-regsvr); the exit code of the tool.
 int registerTool(bool unregister);

@@ -92,6 +92,11 @@ unsigned long currentThreadId() {
     return static_cast<unsigned long>(syscall(SYS_gettid));
 }
 
+bool hideVoices(const std::string& emptyDir) {
+    setenv("ESPEAK_DATA_PATH", emptyDir.c_str(), 1);
+    return true;
+}
+
 int registerTool(bool unregister) {
     return run(std::string(SPEECHKIT_REGSVR) + (unregister ? " -u '" : " '") + SPEECHKIT_LIBRARY +
                "' >/dev/null");

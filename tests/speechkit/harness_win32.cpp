@@ -102,6 +102,10 @@ unsigned long currentThreadId() {
     return GetCurrentThreadId();
 }
 
+bool hideVoices(const std::string&) {
+    return false;
+}
+
 int registerTool(bool unregister) {
     std::wstring command = L"regsvr32.exe /s ";
     if (unregister) command += L"/u ";

@@ -191,6 +191,24 @@ TEST_F(SpeechKit, EnginesCanBeChosenByTheirListedName) {
               DISP_E_BADINDEX);
 }
 
+TEST_F(SpeechKit, WithoutVoicesTheListIsEmptyAndSpeakingDoesNothing) {
+    const std::string empty = testutil::join(dir, "no-voices");
+    platform::createDirectory(empty);
+    if (!harness::hideVoices(empty)) GTEST_SKIP() << "the voices of this platform stay";
+    harness::setEnvironment("XSPEECHKIT_SIMULATE", "");
+    ASSERT_NE(makeSynthesiser(), nullptr);
+    harness::setEnvironment("ESPEAK_DATA_PATH", "");
+    // The voice library is set up once per process: a test before this one
+    // in the same process already found the voices.
+    if (!engineNames(synthesiser).empty()) GTEST_SKIP() << "voices were loaded before";
+    EXPECT_EQ(textOf(synthesiser, 13, DISPATCH_METHOD, {intArg(speechkit::CSPEngine)}), "");
+    EXPECT_EQ(method(synthesiser, 8, {intArg(speechkit::CSREngine), intArg(0)}), DISP_E_BADINDEX);
+    EXPECT_EQ(method(synthesiser, 26, {intArg(speechkit::CSPEngine), textArg("English (America)")}),
+              E_INVALIDARG);
+    EXPECT_EQ(method(synthesiser, 29, {textArg("Nobody speaks this.")}), S_OK);
+    EXPECT_EQ(method(synthesiser, 29, synchronousPlayback("Good bye.")), S_OK);
+}
+
 // ---- simulation: speaking ---------------------------------------------------
 
 TEST_F(SpeechKit, SimulatedPlaybackLogsEveryTextInOrder) {
