@@ -316,10 +316,16 @@ TEST_F(SpeechKit, EnablingTwiceListensOnceAndOneDisableStops) {
 TEST_F(SpeechKit, BadRecordingsAreConsumedWithoutAnEvent) {
     makeListeningRecogniser();
     ASSERT_EQ(enable(true), S_OK);
-    const std::string header16k =
-        std::string("RIFF\x24\x7d\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\x80\x3e\x00\x00"
-                    "\x00\x7d\x00\x00\x02\x00\x10\x00data\x00\x7d\x00\x00",
-                    44);
+    // A 16 kHz mono 16-bit header that promises one second of samples.
+    const auto le = [](unsigned value, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i)
+            out += static_cast<char>((value >> (8 * i)) & 0xFF);
+        return out;
+    };
+    const std::string header16k = "RIFF" + le(36 + 32000, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) +
+                                  le(1, 2) + le(16000, 4) + le(32000, 4) + le(2, 2) + le(16, 2) +
+                                  "data" + le(32000, 4);
     drop("1.wav", "");                                   // empty
     drop("2.wav", "this is not a recording at all");     // corrupt
     drop("3.wav", header16k + std::string(100, '\0'));   // truncated
