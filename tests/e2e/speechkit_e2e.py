@@ -137,8 +137,9 @@ class SpeechWorld:
 
 
 def scenario_inbox_to_heard(opts):
-    """The engines listed, the start-up prompt spoken, phrases heard only
-    while listening, and the goodbye spoken before hearken ends."""
+    """The engines listed and the start-up prompt spoken (with a window),
+    phrases heard (only while listening), and the goodbye spoken before
+    hearken ends."""
     with SpeechWorld(opts) as world:
         hearken = world.start_hearken()
         win = he.WinWindow(world) if opts.wine else None
@@ -148,10 +149,9 @@ def scenario_inbox_to_heard(opts):
             he.check(items and all(items), "no engines listed: %r" % (items,))
             he.check(selected == 0, "the current engine (the first) is not selected: %r" %
                      selected)
-        he.wait_for("the start-up prompt", lambda: world.spoken()[:1] == [he.PROMPT], 30,
-                    lambda: repr(world.spoken()))
-        if win:
-            win.start()  # headless, hearken listens from the start
+            he.wait_for("the start-up prompt", lambda: world.spoken()[:1] == [he.PROMPT], 30,
+                        lambda: repr(world.spoken()))
+            win.start()  # headless, hearken listens from the start and prompts nobody
         world.drop("1.txt", b"chapter 12 ")
         he.check(world.heard() == "chapter 12 ", "the phrase did not arrive as it stands")
         he.check(not os.path.exists(os.path.join(world.inbox, "1.txt")), "1.txt left behind")
