@@ -19,6 +19,9 @@ import tempfile
 import time
 import wave
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from pulse_server import PulseServer  # noqa: E402
+
 TEXTS = ["Press the start listening button to recognize.",
          "Chapter twelve.  The harbour walls.",
          "I'm shutting down now. Good bye."]
@@ -48,30 +51,13 @@ def main():
     ap.add_argument("--component", required=True)
     opts = ap.parse_args()
     root = tempfile.mkdtemp(prefix="verdel-playback-")
-    pa = rec = None
+    pulse = rec = None
     ok = False
     try:
-        os.makedirs(os.path.join(root, "home"))
-        os.chmod(root, 0o700)
-        env = dict(os.environ, PULSE_SERVER="unix:%s/native" % root,
-                   XDG_DATA_HOME=os.path.join(root, "xdg"))
+        pulse = PulseServer(os.path.join(root, "pulse"))
+        env = dict(os.environ, XDG_DATA_HOME=os.path.join(root, "xdg"))
+        env.update(pulse.env)
         env.pop("XSPEECHKIT_SIMULATE", None)
-        with open(os.path.join(root, "vmic.pa"), "w") as f:
-            f.write("load-module module-native-protocol-unix auth-anonymous=1 socket=%s/native\n"
-                    "load-module module-null-sink sink_name=vmic rate=16000 channels=1 "
-                    "norewinds=1\nset-default-sink vmic\nset-default-source vmic.monitor\n" % root)
-        pa = subprocess.Popen(["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "-F",
-                               os.path.join(root, "vmic.pa"),
-                               "--log-target=file:%s/pa.log" % root],
-                              env=dict(env, HOME=os.path.join(root, "home"), XDG_RUNTIME_DIR=root),
-                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
-        deadline = time.time() + 20
-        while subprocess.run(["pactl", "info"], env=env, stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL).returncode != 0:
-            if time.time() > deadline or pa.poll() is not None:
-                raise RuntimeError("PulseAudio did not start")
-            time.sleep(0.05)
         subprocess.run([opts.regsvr, "-s", opts.component], env=env, check=True)
         recording = os.path.join(root, "played.wav")
         rec = subprocess.Popen(["parecord", "-d", "vmic.monitor", "--rate=16000", "--channels=1",
@@ -95,14 +81,11 @@ def main():
     except Exception as e:  # reported as a failure, never as a hang
         print("FAIL: %s" % e)
     finally:
-        for proc in (rec, pa):
-            if proc and proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+        if rec and rec.poll() is None:
+            rec.kill()
+            rec.wait()
+        if pulse:
+            pulse.stop()
         shutil.rmtree(root, ignore_errors=True)
     print("%d passed, %d failed" % (1 if ok else 0, 0 if ok else 1))
     return 0 if ok else 1
