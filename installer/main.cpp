@@ -7,6 +7,8 @@
 #include "dialog.h"
 #include "payload.h"
 
+#include <cstdio>
+
 namespace {
 
 void showMessage(const std::string& text) {
@@ -30,6 +32,10 @@ int main() {
     platform::createDirectory(platform::installDirectory());
     initStatusText();
     payloadActions = PayloadActions{showMessage, platform::sleepMs, runAndWait};
+    if (!platform::displayAvailable()) { // Linux without a display: nothing to show it on
+        std::fputs("installverdel101: no display to show the installer on\n", stderr);
+        return 1;
+    }
     showInstallerDialog();
     return 0;
 }

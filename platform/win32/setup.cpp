@@ -1,7 +1,6 @@
 // Win32: the installer's own-file reading, file replacement, command lines,
 // console programs and common controls.
 #include "../setup.h"
-#include "../../common/codepage.h"
 #include "internal.h"
 
 #include <windows.h>
@@ -40,12 +39,7 @@ std::string currentDirectory() {
     } else {
         wide.assign(buffer, length);
     }
-    std::string out;
-    out.reserve(wide.size());
-    for (wchar_t ch : wide) { // a character the code page cannot hold reads '?'
-        const int byte = common::unicodeToCp1252(static_cast<char32_t>(ch));
-        out += byte >= 0 ? static_cast<char>(byte) : '?';
-    }
+    std::string out = win32::narrow(wide.data(), wide.size());
     if (out.size() > 3 && out.back() == '\\') out.pop_back();
     return out;
 }

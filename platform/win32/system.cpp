@@ -21,9 +21,6 @@ std::wstring widen(const std::string& cp1252) {
         wide += static_cast<wchar_t>(common::cp1252ToUnicode(static_cast<unsigned char>(c)));
     return wide;
 }
-} // namespace win32
-
-namespace {
 
 // UTF-16 as Windows-1252; a character the code page cannot hold (a
 // surrogate pair counts as one) becomes '?'.
@@ -42,6 +39,9 @@ std::string narrow(const wchar_t* text, std::size_t length) {
     }
     return out;
 }
+} // namespace win32
+
+namespace {
 
 // The path of an open file or directory with every link on the way
 // resolved, without the "\\?\" prefix; empty when the system cannot say.
@@ -300,7 +300,7 @@ std::string environmentVariable(const std::string& name) {
         const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value.data(),
                                                      static_cast<DWORD>(value.size()));
         if (length == 0) return std::string(); // unset (or empty)
-        if (length < value.size()) return narrow(value.data(), length);
+        if (length < value.size()) return win32::narrow(value.data(), length);
         value.resize(length); // too small: length counts the terminating zero
     }
 }
