@@ -64,4 +64,7 @@ namespace std {
 [[noreturn]] void __throw_bad_function_call() {
     std::abort();
 }
+[[noreturn]] void __throw_system_error(int) {
+    std::abort();
+}
 } // namespace std
