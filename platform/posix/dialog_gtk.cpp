@@ -4,8 +4,9 @@
 // 8-point dialog font are 6x13 pixels per 4x8 units, as on Windows.
 #include "../../common/codepage.h"
 #include "../dialog.h"
-#include "apartment_calls.h"
+#include "com/apartment.h"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
 
 #include <cerrno>
@@ -76,8 +77,6 @@ bool haveDisplay() {
 }
 
 // ---- dialogs ----------------------------------------------------------------------
-
-struct Dialog;
 
 struct Control {
     ControlSpec spec;
@@ -199,6 +198,28 @@ void connectControl(gpointer instance, const char* signal, Callback callback, Di
         [](gpointer data, GClosure*) { delete static_cast<ControlRef*>(data); }, GConnectFlags());
 }
 
+// What the user did with a control reaches the program from the loop, right
+// after the input's own handling, as a message posted on Windows would: a
+// screen reader that pressed a button through the accessibility interface
+// gets its answer before a handler opens a message box, so it can read it.
+struct PostedEvent {
+    DialogId dialog;
+    DialogEvent event;
+    int controlId;
+};
+
+gboolean deliverPosted(gpointer data) {
+    const auto* posted = static_cast<const PostedEvent*>(data);
+    if (Dialog* dialog = find(posted->dialog))
+        if (dialog->window != nullptr) deliver(*dialog, posted->event, posted->controlId);
+    return G_SOURCE_REMOVE;
+}
+
+void post(DialogId dialog, DialogEvent event, int controlId) {
+    g_idle_add_full(G_PRIORITY_DEFAULT, deliverPosted, new PostedEvent{dialog, event, controlId},
+                    [](gpointer data) { delete static_cast<PostedEvent*>(data); });
+}
+
 void onSelectionChanged(GtkTreeSelection* selection, gpointer data) {
     const auto* ref = static_cast<const ControlRef*>(data);
     Dialog* dialog = find(ref->dialog);
@@ -210,14 +231,28 @@ void onSelectionChanged(GtkTreeSelection* selection, gpointer data) {
         return;
     }
     control->lastSelection = row;
+    // Keys move on from the selected entry, as in a list box, also when it
+    // was chosen without them (through the accessibility interface).
+    if (row >= 0) {
+        GtkTreePath* cursor = nullptr;
+        gtk_tree_view_get_cursor(GTK_TREE_VIEW(control->focusable), &cursor, nullptr);
+        if (cursor == nullptr || gtk_tree_path_get_indices(cursor)[0] != row) {
+            GtkTreePath* path = gtk_tree_path_new_from_indices(row, -1);
+            ++dialog->quietSelection;
+            gtk_tree_view_set_cursor(GTK_TREE_VIEW(control->focusable), path, nullptr, FALSE);
+            --dialog->quietSelection;
+            gtk_tree_path_free(path);
+        }
+        if (cursor != nullptr) gtk_tree_path_free(cursor);
+    }
     // A list box tells its dialog of a change only when it has LBS_NOTIFY.
     if ((control->spec.style & style::kLbsNotify) != 0)
-        deliver(*dialog, DialogEvent::SelectionChanged, control->spec.id);
+        post(dialog->id, DialogEvent::SelectionChanged, control->spec.id);
 }
 
 void onClicked(GtkButton*, gpointer data) {
     const auto* ref = static_cast<const ControlRef*>(data);
-    if (Dialog* dialog = find(ref->dialog)) deliver(*dialog, DialogEvent::Clicked, ref->controlId);
+    post(ref->dialog, DialogEvent::Clicked, ref->controlId);
 }
 
 // A focus change is reported once the events that came with it have been
@@ -446,10 +481,34 @@ void showDialog(DialogId id) {
         dialog->initPending = false;
         deliver(*dialog, DialogEvent::Initialised, 0);
         dialog = find(id);
-        if (dialog == nullptr || dialog->window == nullptr) return;
+        // Ended while it was being initialised: it never shows.
+        if (dialog == nullptr || dialog->window == nullptr || dialog->ended) return;
     }
     gtk_widget_show(dialog->window);
 }
+
+// While a modal loop of its own runs (a modal dialog, a message box), GTK
+// also runs the apartment's queued calls, one per turn, as the nested loops
+// of Windows dispatch posted messages.
+class ApartmentInNestedLoop {
+  public:
+    ApartmentInNestedLoop() {
+        const int fd = VcomApartmentFd();
+        if (fd >= 0) source_ = g_unix_fd_add(fd, G_IO_IN, runOne, nullptr);
+    }
+    ~ApartmentInNestedLoop() {
+        if (source_ != 0) g_source_remove(source_);
+    }
+    ApartmentInNestedLoop(const ApartmentInNestedLoop&) = delete;
+    ApartmentInNestedLoop& operator=(const ApartmentInNestedLoop&) = delete;
+
+  private:
+    static gboolean runOne(gint, GIOCondition, gpointer) {
+        VcomApartmentPumpOne();
+        return G_SOURCE_CONTINUE;
+    }
+    guint source_ = 0;
+};
 
 // ---- close signals ------------------------------------------------------------------
 
@@ -496,6 +555,7 @@ bool dialogExists(DialogId id) {
 int dialogRunModal(const DialogSpec& spec, DialogHandler handler) {
     if (!haveDisplay()) return -1;
     const DialogId id = newDialog(spec, std::move(handler), true)->id;
+    const ApartmentInNestedLoop apartmentCalls;
     showDialog(id);
     for (Dialog* dialog = find(id); dialog != nullptr && !dialog->ended; dialog = find(id))
         g_main_context_iteration(nullptr, TRUE);
@@ -571,7 +631,7 @@ bool pumpOneMessage() {
         gtk_main_iteration_do(FALSE);
         return true;
     }
-    return posix::apartmentPumpOne();
+    return VcomApartmentPumpOne() != 0;
 }
 
 void waitForMessages(int timeoutMs) {
@@ -597,7 +657,7 @@ void waitForMessages(int timeoutMs) {
     for (int i = 0; i < count; ++i)
         polled.push_back(pollfd{fds[static_cast<std::size_t>(i)].fd,
                                 static_cast<short>(fds[static_cast<std::size_t>(i)].events), 0});
-    const int apartment = posix::apartmentFd();
+    const int apartment = VcomApartmentFd();
     if (apartment >= 0) polled.push_back(pollfd{apartment, POLLIN, 0});
     if (signalPipe[0] >= 0) polled.push_back(pollfd{signalPipe[0], POLLIN, 0});
     if (closeSignalled) timeout = 0;
@@ -642,6 +702,7 @@ void messageBox(const std::string& text, const std::string& caption) {
         atk_object_set_name(gtk_widget_get_accessible(box), title.c_str());
     }
     g_signal_connect(box, "map-event", G_CALLBACK(onMapped), nullptr);
+    const ApartmentInNestedLoop apartmentCalls;
     gtk_dialog_run(GTK_DIALOG(box));
     gtk_widget_destroy(box);
 }

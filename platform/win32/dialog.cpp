@@ -228,7 +228,10 @@ INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         // Last message: a modeless dialog's record (and its fonts) goes now;
         // a modal one's when dialogRunModal returns.
         dialog->hwnd = nullptr;
-        if (!dialog->modal) dialogs.erase(dialog->id);
+        if (!dialog->modal) {
+            const DialogId id = dialog->id;
+            dialogs.erase(id);
+        }
         break;
     default:
         break;

@@ -78,9 +78,23 @@ def windows(app=None, roles=WINDOW_ROLES):
                 yield w
 
 
+def seen():
+    """What the desktop holds now, for messages: app: [role 'name', ...]."""
+    try:
+        return "; ".join("%s: %s" % (a.name, ", ".join("%s %r" % (w.getRoleName(), w.name)
+                                                      for w in children(a)))
+                         for a in applications())
+    except Exception as e:
+        return "(unreadable: %s)" % e
+
+
 def find_window(name, app=None, roles=WINDOW_ROLES, timeout=None):
-    return poll("window %r" % name,
-                lambda: next((w for w in windows(app, roles) if w.name == name), None), timeout)
+    try:
+        return poll("window %r" % name,
+                    lambda: next((w for w in windows(app, roles) if w.name == name), None),
+                    timeout)
+    except NotFound as e:
+        raise NotFound("%s; the desktop holds %s" % (e, seen() or "nothing"))
 
 
 def wait_gone(name, app=None, roles=WINDOW_ROLES, timeout=None):
@@ -157,6 +171,12 @@ def selected_index(window):
         if e["selected"]:
             return i
     return -1
+
+
+def extents(acc):
+    """(x, y, width, height) on the screen."""
+    box = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return (box.x, box.y, box.width, box.height)
 
 
 def find_alert(name=None, app=None, timeout=None):

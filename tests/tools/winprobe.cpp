@@ -35,6 +35,11 @@
 //   ok TITLE              presses a message box's OK button
 //   windows               every top-level window: hwnd, title, class, visible
 //
+//   winprobe.exe serve    reads commands from standard input, one a line with
+//                         tab-separated words (--timeout MS first if wanted),
+//                         and after each one's output prints {"status":N}
+//                         (its exit status); saves starting a program a call
+//
 // Styles are printed as "0x%08X" strings; strings are JSON with \u escapes
 // for everything outside printable ASCII.
 #include "winprobehook.h"
@@ -368,24 +373,27 @@ int usage() {
     return 2;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    int arg = 1;
-    if (arg + 1 < argc && std::strcmp(argv[arg], "--timeout") == 0) {
-        timeoutMs = std::atoi(argv[arg + 1]);
+// Runs one command line (without the program name).
+int run(std::vector<std::string> words) {
+    timeoutMs = 10000;
+    std::size_t arg = 0;
+    if (arg + 1 < words.size() && words[arg] == "--timeout") {
+        timeoutMs = std::atoi(words[arg + 1].c_str());
         arg += 2;
     }
-    if (arg >= argc) return usage();
-    const std::string command = argv[arg++];
+    if (arg >= words.size()) return usage();
+    const std::string command = words[arg++];
     if (command == "windows") {
         EnumWindows(listWindow, 0);
         return 0;
     }
-    if (arg >= argc) return usage();
-    const std::wstring title = widen(argv[arg++]);
-    const int rest = argc - arg;
-    char** args = argv + arg;
+    if (arg >= words.size()) return usage();
+    const std::string titleText = words[arg++];
+    const std::wstring title = widen(titleText.c_str());
+    std::vector<const char*> args;
+    for (std::size_t i = arg; i < words.size(); ++i)
+        args.push_back(words[i].c_str());
+    const std::size_t rest = args.size();
 
     if (command == "gone") {
         const DWORD start = GetTickCount();
@@ -401,7 +409,7 @@ int main(int argc, char** argv) {
     }
     const HWND hwnd = waitWindow(title);
     if (hwnd == nullptr) {
-        std::fprintf(stderr, "winprobe: no window titled %s\n", argv[arg - 1]);
+        std::fprintf(stderr, "winprobe: no window titled %s\n", titleText.c_str());
         return 1;
     }
     if (command == "wait") {
@@ -434,4 +442,34 @@ int main(int argc, char** argv) {
     }
     if (rest >= 2 && command == "select") return cmdSelect(hwnd, args[0], args[1]);
     return usage();
+}
+
+// One command per input line, its words separated by tabs; after each, a
+// line {"status":N} with what its exit status would have been.
+int serve() {
+    char line[4096];
+    while (std::fgets(line, sizeof line, stdin) != nullptr) {
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        std::vector<std::string> words;
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t tab = text.find('\t', start);
+            words.push_back(text.substr(start, tab - start));
+            if (tab == std::string::npos) break;
+            start = tab + 1;
+        }
+        const int status = run(words);
+        std::fflush(stderr);
+        emit("{\"status\":" + std::to_string(status) + "}");
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "serve") == 0) return serve();
+    return run(std::vector<std::string>(argv + 1, argv + argc));
 }
