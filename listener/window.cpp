@@ -70,15 +70,15 @@ void RunHeadless() {
 platform::DialogSpec ListeningDialogSpec(const std::vector<std::string>& engines) {
     using namespace platform::style;
     using platform::ControlKind;
-    platform::DialogSpec spec;
-    spec.title = "Verdel Listening Window";
-    spec.width = 160;
-    spec.height = 71;
+    platform::DialogSpec table;
+    table.title = "Verdel Listening Window";
+    table.width = 160;
+    table.height = 71;
     // Created hidden: no WS_VISIBLE until it is shown.
-    spec.style = kPopup | kCaption | kSysMenu | kDsModalFrame | kDsSetFont | kDs3dLook |
-                 kDsNoFailCreate | kDsCenter;
-    spec.exStyle = kExAppWindow;
-    spec.font = {"MS Sans Serif", 8, 400};
+    table.style = kPopup | kCaption | kSysMenu | kDsModalFrame | kDsSetFont | kDs3dLook |
+                  kDsNoFailCreate | kDsCenter;
+    table.exStyle = kExAppWindow;
+    table.font = {"MS Sans Serif", 8, 400};
 
     platform::ControlSpec list;
     list.id = IDC_ENGINELIST;
@@ -110,8 +110,8 @@ platform::DialogSpec ListeningDialogSpec(const std::vector<std::string>& engines
     stop.height = 14;
     stop.style = kChild | kVisible | kTabStop;
 
-    spec.controls = {list, start, stop};
-    return spec;
+    table.controls = {list, start, stop};
+    return table;
 }
 
 void ListeningDialogHandler(platform::DialogEvent event, int controlId) {
