@@ -37,6 +37,13 @@ SYNC_TAIL = ["I4:0", "I4:3", "I4:-1", "I4:0", "I4:4", "I4:-1", "I4:1"]
 Failure = desktop.Failure
 
 
+class Xvfb(desktop.Xvfb):
+    """A private X display (the speech component's driver uses it too)."""
+
+    def stop(self):
+        self.close()
+
+
 def check(cond, message):
     if not cond:
         raise Failure(message)
@@ -178,7 +185,7 @@ class World:
         self.procs = []
         self.xvfb = self.wine = None
         try:
-            self.xvfb = desktop.Xvfb() if display else None
+            self.xvfb = Xvfb() if display else None
             if opts.wine:
                 tools = os.path.dirname(opts.winprobe or opts.exe)
                 self.wine = desktop.WineSession(self.xvfb, tools)
@@ -280,7 +287,15 @@ class WinWindow:
         self.world = world
 
     def probe(self, *args):
-        return self.world.wine.probe(*args, timeout=15.0)
+        session = getattr(self.world, "wine", None)
+        if session is not None:
+            return session.probe(*args, timeout=15.0)
+        # A world without a session of its own (the shared prefix): one
+        # probe process per question.
+        r = run_to_files(["wine", self.world.opts.winprobe, "--timeout", "15000"] + list(args),
+                         self.world.env, self.world.root)
+        check(r.returncode == 0, "winprobe %s: %s%s" % (" ".join(args), r.stdout, r.stderr))
+        return [json.loads(line) for line in r.stdout.splitlines() if line.strip()]
 
     def wait(self):
         return self.probe("wait", TITLE)[0]
