@@ -93,7 +93,7 @@ bool displayAvailable();
 
 // Creates a modeless dialog from the table, hidden, with its list entries
 // filled. 0 when it could not be created.
-DialogId dialogCreate(const DialogSpec& spec, DialogHandler handler);
+DialogId dialogCreate(const DialogSpec& table, DialogHandler handler);
 // Shows a dialog made by dialogCreate; the Initialised event reaches the
 // handler during this call, before the dialog becomes visible.
 void dialogShow(DialogId dialog);
@@ -105,7 +105,7 @@ bool dialogExists(DialogId dialog);
 // there (0 when closed by the system's close command; -1 when it could not
 // be created, as with no display). The controls' own fonts are deleted
 // after it has ended.
-int dialogRunModal(const DialogSpec& spec, DialogHandler handler);
+int dialogRunModal(const DialogSpec& table, DialogHandler handler);
 // Ends a modal dialog with that result; destroys a modeless one.
 void dialogEnd(DialogId dialog, int result);
 // The dialog that the handler currently running belongs to.

@@ -79,7 +79,7 @@ bool haveDisplay() {
 // ---- dialogs ----------------------------------------------------------------------
 
 struct Control {
-    ControlSpec spec;
+    ControlSpec table;
     GtkWidget* outer = nullptr;     // what sits in the layout
     GtkWidget* focusable = nullptr; // what takes the keyboard focus
     GtkTreeSelection* selection = nullptr;
@@ -89,7 +89,7 @@ struct Control {
 
 struct Dialog {
     DialogId id = 0;
-    DialogSpec spec;
+    DialogSpec table;
     DialogHandler handler;
     GtkWidget* window = nullptr;
     GtkCssProvider* css = nullptr;
@@ -126,7 +126,7 @@ Control* findControl(DialogId dialog, int controlId) {
     Dialog* d = find(dialog);
     if (d == nullptr || d->window == nullptr) return nullptr;
     for (auto& control : d->controls)
-        if (control->spec.id == controlId) return control.get();
+        if (control->table.id == controlId) return control.get();
     return nullptr;
 }
 
@@ -246,8 +246,8 @@ void onSelectionChanged(GtkTreeSelection* selection, gpointer data) {
         if (cursor != nullptr) gtk_tree_path_free(cursor);
     }
     // A list box tells its dialog of a change only when it has LBS_NOTIFY.
-    if ((control->spec.style & style::kLbsNotify) != 0)
-        post(dialog->id, DialogEvent::SelectionChanged, control->spec.id);
+    if ((control->table.style & style::kLbsNotify) != 0)
+        post(dialog->id, DialogEvent::SelectionChanged, control->table.id);
 }
 
 void onClicked(GtkButton*, gpointer data) {
@@ -345,13 +345,13 @@ std::string controlName(DialogId id, int controlId) {
 // fit the table's sizes.
 void applyStyles(Dialog& dialog) {
     const std::string scope = "#" + dialogName(dialog.id);
-    std::string css = scope + " { " + cssFont(dialog.spec.font) + " }\n";
+    std::string css = scope + " { " + cssFont(dialog.table.font) + " }\n";
     css += scope + " button { min-height: 0; min-width: 0; padding: 0 4px; }\n";
     css += scope + " entry { min-height: 0; padding: 0 4px; }\n";
     for (const auto& control : dialog.controls) {
-        const FontSpec& font = control->spec.font;
+        const FontSpec& font = control->table.font;
         if (font.face.empty() && font.points == 0) continue;
-        css += "#" + controlName(dialog.id, control->spec.id) + " { " + cssFont(font) + " }\n";
+        css += "#" + controlName(dialog.id, control->table.id) + " { " + cssFont(font) + " }\n";
     }
     dialog.css = gtk_css_provider_new();
     gtk_css_provider_load_from_data(dialog.css, css.c_str(), -1, nullptr);
@@ -361,9 +361,9 @@ void applyStyles(Dialog& dialog) {
 }
 
 void buildListBox(Dialog& dialog, Control& control) {
-    const ControlSpec& spec = control.spec;
+    const ControlSpec& table = control.table;
     control.store = gtk_list_store_new(1, G_TYPE_STRING);
-    for (const std::string& item : spec.items) {
+    for (const std::string& item : table.items) {
         GtkTreeIter iter;
         gtk_list_store_append(control.store, &iter);
         gtk_list_store_set(control.store, &iter, 0, utf8From1252(item).c_str(), -1);
@@ -379,15 +379,15 @@ void buildListBox(Dialog& dialog, Control& control) {
     // One entry at most, and once chosen always one, as in a list box.
     gtk_tree_selection_set_mode(control.selection, GTK_SELECTION_BROWSE);
     selectQuietly(dialog, control, -1);
-    connectControl(control.selection, "changed", onSelectionChanged, dialog.id, spec.id);
+    connectControl(control.selection, "changed", onSelectionChanged, dialog.id, table.id);
 
     GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER,
-                                   (spec.style & style::kVScroll) != 0 ? GTK_POLICY_AUTOMATIC
-                                                                       : GTK_POLICY_NEVER);
+                                   (table.style & style::kVScroll) != 0 ? GTK_POLICY_AUTOMATIC
+                                                                        : GTK_POLICY_NEVER);
     gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(scroller), FALSE);
     const bool framed =
-        (spec.style & style::kBorder) != 0 || (spec.exStyle & style::kExClientEdge) != 0;
+        (table.style & style::kBorder) != 0 || (table.exStyle & style::kExClientEdge) != 0;
     gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroller),
                                         framed ? GTK_SHADOW_IN : GTK_SHADOW_NONE);
     gtk_container_add(GTK_CONTAINER(scroller), tree);
@@ -396,27 +396,27 @@ void buildListBox(Dialog& dialog, Control& control) {
 }
 
 GtkWidget* buildWindow(Dialog& dialog) {
-    const DialogSpec& spec = dialog.spec;
+    const DialogSpec& table = dialog.table;
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_widget_set_name(window, dialogName(dialog.id).c_str());
-    gtk_window_set_title(GTK_WINDOW(window), utf8From1252(spec.title).c_str());
+    gtk_window_set_title(GTK_WINDOW(window), utf8From1252(table.title).c_str());
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
-    gtk_window_set_deletable(GTK_WINDOW(window), (spec.style & style::kSysMenu) != 0);
+    gtk_window_set_deletable(GTK_WINDOW(window), (table.style & style::kSysMenu) != 0);
     if (dialog.modal) gtk_window_set_modal(GTK_WINDOW(window), TRUE);
-    if ((spec.style & style::kDsCenter) != 0)
+    if ((table.style & style::kDsCenter) != 0)
         gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
     else
-        gtk_window_move(GTK_WINDOW(window), pixelsX(spec.x), pixelsY(spec.y));
+        gtk_window_move(GTK_WINDOW(window), pixelsX(table.x), pixelsY(table.y));
 
     GtkWidget* layout = gtk_fixed_new();
-    gtk_widget_set_size_request(layout, pixelsX(spec.width), pixelsY(spec.height));
+    gtk_widget_set_size_request(layout, pixelsX(table.width), pixelsY(table.height));
     gtk_container_add(GTK_CONTAINER(window), layout);
     gtk_widget_show(layout);
 
     GList* focusChain = nullptr;
-    for (const ControlSpec& controlSpec : spec.controls) {
+    for (const ControlSpec& controlSpec : table.controls) {
         auto control = std::make_unique<Control>();
-        control->spec = controlSpec;
+        control->table = controlSpec;
         switch (controlSpec.kind) {
         case ControlKind::PushButton:
             control->outer = gtk_button_new_with_label(utf8From1252(controlSpec.text).c_str());
@@ -461,10 +461,10 @@ GtkWidget* buildWindow(Dialog& dialog) {
     return window;
 }
 
-Dialog* newDialog(const DialogSpec& spec, DialogHandler handler, bool modal) {
+Dialog* newDialog(const DialogSpec& table, DialogHandler handler, bool modal) {
     auto dialog = std::make_unique<Dialog>();
     dialog->id = nextId++;
-    dialog->spec = spec;
+    dialog->table = table;
     dialog->handler = std::move(handler);
     dialog->modal = modal;
     Dialog* raw = dialog.get();
@@ -538,9 +538,9 @@ bool displayAvailable() {
     return haveDisplay();
 }
 
-DialogId dialogCreate(const DialogSpec& spec, DialogHandler handler) {
+DialogId dialogCreate(const DialogSpec& table, DialogHandler handler) {
     if (!haveDisplay()) return 0;
-    return newDialog(spec, std::move(handler), false)->id;
+    return newDialog(table, std::move(handler), false)->id;
 }
 
 void dialogShow(DialogId dialog) {
@@ -552,9 +552,9 @@ bool dialogExists(DialogId id) {
     return dialog != nullptr && dialog->window != nullptr;
 }
 
-int dialogRunModal(const DialogSpec& spec, DialogHandler handler) {
+int dialogRunModal(const DialogSpec& table, DialogHandler handler) {
     if (!haveDisplay()) return -1;
-    const DialogId id = newDialog(spec, std::move(handler), true)->id;
+    const DialogId id = newDialog(table, std::move(handler), true)->id;
     const ApartmentInNestedLoop apartmentCalls;
     showDialog(id);
     for (Dialog* dialog = find(id); dialog != nullptr && !dialog->ended; dialog = find(id))
@@ -622,7 +622,7 @@ int focusedControl(DialogId id) {
     GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(dialog->window));
     if (focus == nullptr) return 0;
     for (const auto& control : dialog->controls)
-        if (focus == control->focusable || focus == control->outer) return control->spec.id;
+        if (focus == control->focusable || focus == control->outer) return control->table.id;
     return 0;
 }
 

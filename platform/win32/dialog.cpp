@@ -18,7 +18,7 @@ namespace {
 struct Dialog {
     DialogId id = 0;
     HWND hwnd = nullptr;
-    DialogSpec spec;
+    DialogSpec table;
     DialogHandler handler;
     bool modal = false;
     bool initPending = false; // WM_INITDIALOG came; the handler hears of it in dialogShow
@@ -51,7 +51,7 @@ void deliver(Dialog& dialog, DialogEvent event, int controlId) {
 }
 
 const ControlSpec* controlById(const Dialog& dialog, int id) {
-    for (const ControlSpec& control : dialog.spec.controls)
+    for (const ControlSpec& control : dialog.table.controls)
         if (control.id == id) return &control;
     return nullptr;
 }
@@ -98,29 +98,29 @@ const wchar_t* className(ControlKind kind) {
     return L"BUTTON";
 }
 
-std::vector<DWORD> buildTemplate(const DialogSpec& spec) {
+std::vector<DWORD> buildTemplate(const DialogSpec& table) {
     TemplateWriter t;
     t.word(1);      // dlgVer
     t.word(0xFFFF); // signature: the extended template
     t.dword(0);     // helpID
-    t.dword(spec.exStyle);
-    t.dword(spec.style);
-    t.word(static_cast<WORD>(spec.controls.size()));
-    t.shortValue(static_cast<short>(spec.x));
-    t.shortValue(static_cast<short>(spec.y));
-    t.shortValue(static_cast<short>(spec.width));
-    t.shortValue(static_cast<short>(spec.height));
+    t.dword(table.exStyle);
+    t.dword(table.style);
+    t.word(static_cast<WORD>(table.controls.size()));
+    t.shortValue(static_cast<short>(table.x));
+    t.shortValue(static_cast<short>(table.y));
+    t.shortValue(static_cast<short>(table.width));
+    t.shortValue(static_cast<short>(table.height));
     t.word(0); // no menu
     t.word(0); // the system's dialog class
-    t.text(win32::widen(spec.title));
-    if ((spec.style & (DS_SETFONT | DS_SHELLFONT)) != 0) {
-        t.word(static_cast<WORD>(spec.font.points));
-        t.word(static_cast<WORD>(spec.font.weight));
+    t.text(win32::widen(table.title));
+    if ((table.style & (DS_SETFONT | DS_SHELLFONT)) != 0) {
+        t.word(static_cast<WORD>(table.font.points));
+        t.word(static_cast<WORD>(table.font.weight));
         t.byte(FALSE); // not italic
         t.byte(DEFAULT_CHARSET);
-        t.text(win32::widen(spec.font.face));
+        t.text(win32::widen(table.font.face));
     }
-    for (const ControlSpec& control : spec.controls) {
+    for (const ControlSpec& control : table.controls) {
         t.alignDword();
         t.dword(0); // helpID
         t.dword(control.exStyle);
@@ -138,19 +138,19 @@ std::vector<DWORD> buildTemplate(const DialogSpec& spec) {
 }
 
 // The controls' own fonts, made before the dialog exists.
-std::vector<HFONT> createControlFonts(const DialogSpec& spec) {
+std::vector<HFONT> createControlFonts(const DialogSpec& table) {
     std::vector<HFONT> fonts;
     HDC screen = GetDC(nullptr);
     const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
     if (screen != nullptr) ReleaseDC(nullptr, screen);
-    for (const ControlSpec& control : spec.controls) {
+    for (const ControlSpec& control : table.controls) {
         const FontSpec& font = control.font;
         if (font.face.empty() && font.points == 0) {
             fonts.push_back(nullptr);
             continue;
         }
-        const std::string& face = font.face.empty() ? spec.font.face : font.face;
-        const int points = font.points != 0 ? font.points : spec.font.points;
+        const std::string& face = font.face.empty() ? table.font.face : font.face;
+        const int points = font.points != 0 ? font.points : table.font.points;
         fonts.push_back(CreateFontW(-MulDiv(points, dpi, 72), 0, 0, 0, font.weight, FALSE, FALSE,
                                     FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
@@ -162,8 +162,8 @@ std::vector<HFONT> createControlFonts(const DialogSpec& spec) {
 // What WM_INITDIALOG finds to do before the program hears of it: the
 // controls' own fonts and the list entries, in table order.
 void prepareControls(Dialog& dialog) {
-    for (std::size_t i = 0; i < dialog.spec.controls.size(); ++i) {
-        const ControlSpec& control = dialog.spec.controls[i];
+    for (std::size_t i = 0; i < dialog.table.controls.size(); ++i) {
+        const ControlSpec& control = dialog.table.controls[i];
         const HWND item = GetDlgItem(dialog.hwnd, control.id);
         if (item == nullptr) continue;
         if (i < dialog.fonts.size() && dialog.fonts[i] != nullptr)
@@ -250,13 +250,13 @@ bool displayAvailable() {
     return true;
 }
 
-DialogId dialogCreate(const DialogSpec& spec, DialogHandler handler) {
+DialogId dialogCreate(const DialogSpec& table, DialogHandler handler) {
     auto dialog = std::make_unique<Dialog>();
     dialog->id = nextId++;
-    dialog->spec = spec;
+    dialog->table = table;
     dialog->handler = std::move(handler);
-    dialog->fonts = createControlFonts(spec);
-    const std::vector<DWORD> form = buildTemplate(spec);
+    dialog->fonts = createControlFonts(table);
+    const std::vector<DWORD> form = buildTemplate(table);
     const DialogId id = dialog->id;
     Dialog* raw = dialog.get();
     dialogs[id] = std::move(dialog);
@@ -290,14 +290,14 @@ bool dialogExists(DialogId id) {
     return dialog != nullptr && dialog->hwnd != nullptr && IsWindow(dialog->hwnd);
 }
 
-int dialogRunModal(const DialogSpec& spec, DialogHandler handler) {
+int dialogRunModal(const DialogSpec& table, DialogHandler handler) {
     auto dialog = std::make_unique<Dialog>();
     dialog->id = nextId++;
-    dialog->spec = spec;
+    dialog->table = table;
     dialog->handler = std::move(handler);
     dialog->modal = true;
-    dialog->fonts = createControlFonts(spec);
-    const std::vector<DWORD> form = buildTemplate(spec);
+    dialog->fonts = createControlFonts(table);
+    const std::vector<DWORD> form = buildTemplate(table);
     const DialogId id = dialog->id;
     dialogs[id] = std::move(dialog);
     const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr),

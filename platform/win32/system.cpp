@@ -250,9 +250,14 @@ bool startThread(std::function<void()> body, std::size_t stackBytes) {
 std::string localTimeStamp() {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    char text[16];
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u", static_cast<unsigned>(now.wHour),
-                  static_cast<unsigned>(now.wMinute), static_cast<unsigned>(now.wSecond));
+    // Digits by hand: a printf here would link the runtime's whole formatter
+    // into every program that uses this file, the size-bound installer too.
+    std::string text;
+    for (const WORD part : {now.wHour, now.wMinute, now.wSecond}) {
+        if (!text.empty()) text += ':';
+        text += static_cast<char>('0' + part / 10 % 10);
+        text += static_cast<char>('0' + part % 10);
+    }
     return text;
 }
 

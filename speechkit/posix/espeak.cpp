@@ -55,10 +55,10 @@ class EspeakOutput final : public VoiceOutput {
         if (rate == 0) return;
         // The stream is opened first: without a server that fails at once,
         // and nothing is synthesised for nobody.
-        pa_sample_spec spec = {PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate), 1};
+        pa_sample_spec format = {PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate), 1};
         int error = 0;
         pa_simple* stream = pa_simple_new(nullptr, "Verdel", PA_STREAM_PLAYBACK, nullptr, "speech",
-                                          &spec, nullptr, nullptr, &error);
+                                          &format, nullptr, nullptr, &error);
         if (!stream) return;
         // Written in tenths of a second, so a cancel stops it soon.
         const std::size_t tenth = static_cast<std::size_t>(rate) / 10;

@@ -71,14 +71,14 @@ constexpr int kList = 105;
 constexpr int kStop = 108;
 
 DialogSpec listeningTable(const std::vector<std::string>& items) {
-    DialogSpec spec;
-    spec.title = "Verdel Listening Window";
-    spec.width = 160;
-    spec.height = 71;
-    spec.style = style::kPopup | style::kCaption | style::kSysMenu | style::kDsModalFrame |
-                 style::kDsSetFont | style::kDs3dLook | style::kDsNoFailCreate | style::kDsCenter;
-    spec.exStyle = style::kExAppWindow;
-    spec.font = FontSpec{"MS Sans Serif", 8, 400};
+    DialogSpec table;
+    table.title = "Verdel Listening Window";
+    table.width = 160;
+    table.height = 71;
+    table.style = style::kPopup | style::kCaption | style::kSysMenu | style::kDsModalFrame |
+                  style::kDsSetFont | style::kDs3dLook | style::kDsNoFailCreate | style::kDsCenter;
+    table.exStyle = style::kExAppWindow;
+    table.font = FontSpec{"MS Sans Serif", 8, 400};
     const std::uint32_t child = style::kChild | style::kVisible | style::kTabStop;
     ControlSpec list;
     list.id = kList;
@@ -99,20 +99,20 @@ DialogSpec listeningTable(const std::vector<std::string>& items) {
     stop.text = "Stop Listening";
     stop.x = 97;
     stop.width = 63;
-    spec.controls = {list, start, stop};
-    return spec;
+    table.controls = {list, start, stop};
+    return table;
 }
 
 DialogSpec installerTable(const std::string& status) {
-    DialogSpec spec;
-    spec.title = "Install Verdel Typing Tutor now";
-    spec.x = 70;
-    spec.y = 70;
-    spec.width = 201;
-    spec.height = 129;
-    spec.style = style::kPopup | style::kCaption | style::kDsModalFrame | style::kDsSetFont |
-                 style::kDsSetForeground | style::kDs3dLook;
-    spec.font = FontSpec{"MS Sans Serif", 8, 400};
+    DialogSpec table;
+    table.title = "Install Verdel Typing Tutor now";
+    table.x = 70;
+    table.y = 70;
+    table.width = 201;
+    table.height = 129;
+    table.style = style::kPopup | style::kCaption | style::kDsModalFrame | style::kDsSetFont |
+                  style::kDsSetForeground | style::kDs3dLook;
+    table.font = FontSpec{"MS Sans Serif", 8, 400};
     const std::uint32_t child = style::kChild | style::kVisible | style::kTabStop;
     const struct {
         int id;
@@ -130,7 +130,7 @@ DialogSpec installerTable(const std::string& status) {
         button.width = 190;
         button.height = b.height;
         button.style = child | style::kBsPushButton;
-        spec.controls.push_back(button);
+        table.controls.push_back(button);
     }
     ControlSpec box;
     box.id = 1004;
@@ -143,8 +143,8 @@ DialogSpec installerTable(const std::string& status) {
     box.style = child | style::kEsAutoHScroll;
     box.exStyle = style::kExClientEdge;
     box.font = FontSpec{"MS Sans Serif", 24, 400};
-    spec.controls.push_back(box);
-    return spec;
+    table.controls.push_back(box);
+    return table;
 }
 
 const char* option(int argc, char** argv, const char* name) {

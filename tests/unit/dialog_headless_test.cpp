@@ -23,12 +23,12 @@ long msSince(Clock::time_point start) {
 
 TEST(DialogHeadless, NoDisplayMeansNoWindowsAndNoWaitingForBoxes) {
     ASSERT_FALSE(displayAvailable()) << "run with DISPLAY and WAYLAND_DISPLAY unset";
-    DialogSpec spec;
-    spec.title = "Nowhere";
+    DialogSpec table;
+    table.title = "Nowhere";
     bool called = false;
     const DialogHandler handler = [&](DialogEvent, int) { called = true; };
-    EXPECT_EQ(dialogCreate(spec, handler), 0);
-    EXPECT_EQ(dialogRunModal(spec, handler), -1);
+    EXPECT_EQ(dialogCreate(table, handler), 0);
+    EXPECT_EQ(dialogRunModal(table, handler), -1);
     EXPECT_FALSE(dialogExists(0));
     dialogShow(0);
     dialogEnd(0, 1);

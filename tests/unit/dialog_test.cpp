@@ -25,14 +25,14 @@ constexpr int kStop = 108;
 
 // Shaped like the listening window's table, with entries outside ASCII.
 DialogSpec listTable() {
-    DialogSpec spec;
-    spec.title = "Dialog test";
-    spec.width = 160;
-    spec.height = 71;
-    spec.style = style::kPopup | style::kCaption | style::kSysMenu | style::kDsModalFrame |
-                 style::kDsSetFont | style::kDs3dLook | style::kDsCenter;
-    spec.exStyle = style::kExAppWindow;
-    spec.font = FontSpec{"MS Sans Serif", 8, 400};
+    DialogSpec table;
+    table.title = "Dialog test";
+    table.width = 160;
+    table.height = 71;
+    table.style = style::kPopup | style::kCaption | style::kSysMenu | style::kDsModalFrame |
+                  style::kDsSetFont | style::kDs3dLook | style::kDsCenter;
+    table.exStyle = style::kExAppWindow;
+    table.font = FontSpec{"MS Sans Serif", 8, 400};
     const std::uint32_t child = style::kChild | style::kVisible | style::kTabStop;
     ControlSpec list;
     list.id = kList;
@@ -53,8 +53,8 @@ DialogSpec listTable() {
     stop.text = "Stop";
     stop.x = 97;
     stop.width = 63;
-    spec.controls = {list, start, stop};
-    return spec;
+    table.controls = {list, start, stop};
+    return table;
 }
 
 struct Seen {
@@ -99,11 +99,11 @@ TEST(DialogWindow, DisplayIsThere) {
 TEST(DialogWindow, EntriesSelectionAndTheOrderOfEvents) {
     for (const int initial : {-1, 2}) {
         SCOPED_TRACE(initial);
-        const DialogSpec spec = listTable();
+        const DialogSpec table = listTable();
         Recorder recorder;
         int selectionAtInit = -99;
         std::string textAtInit;
-        const DialogId dialog = dialogCreate(spec, [&](DialogEvent event, int control) {
+        const DialogId dialog = dialogCreate(table, [&](DialogEvent event, int control) {
             if (event == DialogEvent::Initialised) {
                 selectionAtInit = listSelection(currentDialog(), kList);
                 textAtInit = listItemText(currentDialog(), kList, 1);
@@ -112,8 +112,8 @@ TEST(DialogWindow, EntriesSelectionAndTheOrderOfEvents) {
         });
         ASSERT_NE(dialog, 0);
         EXPECT_TRUE(dialogExists(dialog));
-        for (std::size_t i = 0; i < spec.controls[0].items.size(); ++i)
-            EXPECT_EQ(listItemText(dialog, kList, static_cast<int>(i)), spec.controls[0].items[i]);
+        for (std::size_t i = 0; i < table.controls[0].items.size(); ++i)
+            EXPECT_EQ(listItemText(dialog, kList, static_cast<int>(i)), table.controls[0].items[i]);
         EXPECT_EQ(listItemText(dialog, kList, 4), "");
         EXPECT_EQ(listSelection(dialog, kList), -1);
         listSelect(dialog, kList, 1);
