@@ -23,16 +23,14 @@ import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import hearken_e2e as he  # noqa: E402  (display, install directory, winprobe)
+import desktop  # noqa: E402  (a private display and Wine session)
 from pulse_server import PulseServer  # noqa: E402
-
-PROGIDS = ["XSpeechKit.XKitSR.6", "XSpeechKit.XKitTTS.6"]
-
 
 class SpeechWorld:
     """A scratch folder with an install directory (the book in it), the
-    component's simulation folder, the component registered and, under Wine,
-    a display. Under Wine the registration is in the prefix that all tests
-    share: what the ProgIDs named before is put back at the end."""
+    component's simulation folder and the component registered: on Linux in
+    a store of its own, under Wine in a Wine session of its own on a display
+    of its own, so no other test's registration or windows are touched."""
 
     def __init__(self, opts, simulate=True):
         self.opts = opts
@@ -42,23 +40,21 @@ class SpeechWorld:
         self.sim = os.path.join(self.root, "sim")
         self.inbox = os.path.join(self.sim, "inbox")
         os.makedirs(self.inbox)
-        self.xvfb = he.Xvfb() if opts.wine else None
+        self.xvfb = self.session = None
         self.procs = []
-        self.env = dict(os.environ)
+        if opts.wine:
+            self.xvfb = desktop.Xvfb()
+            self.session = desktop.WineSession(self.xvfb, os.path.dirname(opts.winprobe))
+            self.env = dict(self.session.env)
+        else:
+            self.env = dict(os.environ)
+            self.env.pop("DISPLAY", None)
+            self.env.pop("WAYLAND_DISPLAY", None)
+            self.env["XDG_DATA_HOME"] = os.path.join(self.root, "xdg")
         path = he.winpath if opts.wine else (lambda p: p)
         self.env["VERDEL_HOME"] = path(self.home.dir)
         if simulate:
             self.env["XSPEECHKIT_SIMULATE"] = path(self.sim)
-        if opts.wine:
-            self.env["DISPLAY"] = self.xvfb.display
-        else:
-            self.env.pop("DISPLAY", None)
-            self.env.pop("WAYLAND_DISPLAY", None)
-            self.env["XDG_DATA_HOME"] = os.path.join(self.root, "xdg")
-        self.saved = {}
-        if opts.wine:
-            for progid in PROGIDS:
-                self.saved[progid] = self.progid_target(progid)
         r = self.regsvr()
         he.check(r.returncode == 0, "registration failed: %s %s" % (r.stdout, r.stderr))
 
@@ -69,14 +65,6 @@ class SpeechWorld:
         else:
             cmd = [self.opts.regsvr] + (["-u"] if unregister else []) + [self.opts.component]
         return he.run_to_files(cmd, self.env, self.root)
-
-    def progid_target(self, progid):
-        r = he.run_to_files(["wine", "reg", "query", "HKCR\\%s\\CLSID" % progid, "/ve"],
-                            self.env, self.root)
-        for line in r.stdout.splitlines():
-            if "REG_SZ" in line:
-                return line.split("REG_SZ", 1)[1].strip()
-        return None
 
     def start_hearken(self):
         cmd = ["wine", self.opts.hearken] if self.opts.wine else [self.opts.hearken]
@@ -123,12 +111,10 @@ class SpeechWorld:
             except OSError:
                 pass
         self.regsvr(unregister=True)
-        for progid, clsid in self.saved.items():
-            if clsid:  # another component held the ProgID: it gets it back
-                he.run_to_files(["wine", "reg", "add", "HKCR\\%s\\CLSID" % progid, "/ve", "/d",
-                                 clsid, "/f"], self.env, self.root)
+        if self.session:
+            self.session.close()
         if self.xvfb:
-            self.xvfb.stop()
+            self.xvfb.close()
         shutil.rmtree(self.root, ignore_errors=True)
 
     def __enter__(self):

@@ -250,7 +250,7 @@ TEST_F(SpeechKit, InboxTextsBecomeEventsOnTheCreatingThreadOnlyWhileEnabled) {
     ASSERT_EQ(enable(true), S_OK);
     drop("02.txt", "chapter 12 ");
     drop("03.txt", "locate caf\xc3\xa9 walls ");
-    ASSERT_TRUE(harness::pumpUntil([&] { return sink->texts.size() >= 3; }, 10000));
+    ASSERT_TRUE(harness::pumpUntil([&] { return sink->texts.size() >= 3; }, 60000));
     EXPECT_EQ(sink->texts,
               (std::vector<std::string>{"help ", "chapter 12 ", "locate caf\xc3\xa9 walls "}));
     EXPECT_EQ(sink->kinds, (std::vector<LONG>{38, 38, 38}));
@@ -279,7 +279,7 @@ TEST_F(SpeechKit, EventsWaitInTheQueueOldestFirst) {
         [&] {
             return numberOf(recogniser, 16, {intArg(speechkit::CSREvent), intArg(0)}) == 2;
         },
-        10000));
+        60000));
     Call second;
     invoke(second, recogniser, 15, DISPATCH_METHOD, {intArg(speechkit::CSREvent), intArg(1)});
     IDispatch* event = second.object();
@@ -303,7 +303,7 @@ TEST_F(SpeechKit, EnablingTwiceListensOnceAndOneDisableStops) {
     ASSERT_EQ(enable(true), S_OK);
     ASSERT_EQ(enable(true), S_OK);
     drop("1.txt", "result ");
-    ASSERT_TRUE(harness::pumpUntil([&] { return !sink->texts.empty(); }, 10000));
+    ASSERT_TRUE(harness::pumpUntil([&] { return !sink->texts.empty(); }, 60000));
     harness::pumpFor(200);
     EXPECT_EQ(sink->texts, std::vector<std::string>{"result "});
     ASSERT_EQ(enable(false), S_OK);
@@ -339,7 +339,7 @@ TEST_F(SpeechKit, BadRecordingsAreConsumedWithoutAnEvent) {
         },
         60000));
     drop("6.txt", "continue ");
-    ASSERT_TRUE(harness::pumpUntil([&] { return !sink->texts.empty(); }, 10000));
+    ASSERT_TRUE(harness::pumpUntil([&] { return !sink->texts.empty(); }, 60000));
     EXPECT_EQ(sink->texts, std::vector<std::string>{"continue "});
 }
 
