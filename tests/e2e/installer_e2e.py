@@ -342,6 +342,27 @@ class Machine:
         store = os.path.join(self.data, "verdel", "com")
         return os.path.isdir(store) and any(os.scandir(store))
 
+    def listener_engines(self):
+        """Starts the installed listening window and reads its engine list."""
+        title = "Verdel Listening Window"
+        if self.wine:
+            listener = subprocess.Popen(["wine", "c:\\verdel\\hearken.exe"],
+                                        stdin=subprocess.DEVNULL, stdout=self.log,
+                                        stderr=self.log, env=self.env, cwd=self.tmp)
+            try:
+                return self.probe("list", title, "105", timeout=60)[0]["items"]
+            finally:
+                self.probe("close", title)
+                listener.wait(30)
+        listener = subprocess.Popen([os.path.join(self.home, "hearken")], stdin=subprocess.DEVNULL,
+                                    stdout=self.log, stderr=self.log, env=self.env, cwd=self.tmp)
+        try:
+            window = self.atspi.find_window(title, timeout=30)
+            return [e["name"] for e in self.atspi.entries(self.atspi.lists(window)[0])]
+        finally:
+            listener.kill()
+            listener.wait(30)
+
     def end_tutor(self):
         """Says "exit program" through the exchange file, as the listening
         window would, until the tutor has taken it."""
@@ -438,6 +459,10 @@ def scenario_fresh_install(opts):
         component = files[3][1]
         if real_program(component):
             check(m.registered(), "the speech component was not registered")
+            if real_program(files[1][1]):
+                engines = m.listener_engines()
+                check(engines, "the installed listening window lists no engine")
+                print("  the listening window lists %d engine(s)" % len(engines))
         else:
             print("  (the component is a placeholder: registration not checked)")
 
