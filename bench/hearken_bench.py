@@ -3,7 +3,9 @@
 open on a private Xvfb display, no requests: time from start to the window
 being mapped, CPU used while idle (utime + stime from /proc/PID/stat), and
 resident memory (VmRSS, VmHWM from /proc/PID/status). Under Wine the CPU of
-the prefix's wineserver over the same period is given too.
+the session's wineserver over the same period is given too. Run the native
+one inside a D-Bus session (dbus-run-session), as the window's
+accessibility bridge runs for a user.
 
   bench/hearken_bench.py --exe build/bin/hearken --testkit build/bin/testkit.so \\
       --regsvr build/bin/verdel-regsvr [--seconds 60]
@@ -35,8 +37,7 @@ def memory(pid):
     return out
 
 
-def wineserver_pid():
-    prefix = os.environ.get("WINEPREFIX", "")
+def wineserver_pid(prefix):
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
@@ -70,6 +71,7 @@ def main():
     opts.testkit = os.path.abspath(opts.testkit)
     opts.regsvr = opts.regsvr and os.path.abspath(opts.regsvr)
     opts.nofactory = None
+    opts.winprobe = None  # beside the program
     opts.shots = None
     kind = "wine" if opts.wine else "native"
     with hearken_e2e.World(opts) as world:
@@ -90,7 +92,7 @@ def main():
             kind, 1000 * startups[len(startups) // 2], 1000 * startups[0], 1000 * startups[-1],
             len(startups)))
         time.sleep(2)  # settle
-        server = wineserver_pid() if opts.wine else None
+        server = wineserver_pid(world.env["WINEPREFIX"]) if opts.wine else None
         before = cpu_seconds(proc.pid)
         server_before = cpu_seconds(server) if server else 0
         t0 = time.monotonic()

@@ -19,12 +19,14 @@ const char* const kPrompt =
     "Press the start listening button to recognize, and the stop listening button to stop.";
 const char* const kGoodbye = "I'm shutting down now. Good bye.";
 
-// Milliseconds until the clock's next second begins (at least 1), so the
-// loop can wait for messages and still look at speak.txt on time.
-int msUntilNextSecond() {
+// How long the loop may wait for messages: not at all while a look at
+// speak.txt is due (the first turn, or a new clock second), else until the
+// clock's next second begins.
+int msUntilNextLook() {
+    if (platform::localTimeStamp() != lastPollTime) return 0;
     const double seconds = platform::secondsSinceMidnight();
     const int ms = static_cast<int>(std::ceil((std::ceil(seconds) - seconds) * 1000.0));
-    return ms < 1 ? 1 : ms + 1;
+    return ms + 1;
 }
 
 // Start-up steps 1 to 4: the two objects, the engine names, recognition.
@@ -56,7 +58,7 @@ void RunHeadless() {
     ConnectEventSink(recogniser, eventCookie);
     StartListening();
     while (!platform::closeRequested()) {
-        if (!platform::pumpOneMessage()) platform::waitForMessages(msUntilNextSecond());
+        if (!platform::pumpOneMessage()) platform::waitForMessages(msUntilNextLook());
         PollSpeakFile();
     }
     DisconnectEventSink(recogniser, eventCookie);
@@ -173,7 +175,7 @@ void RunListeningWindow() {
     Speak(kPrompt);
 
     while (platform::dialogExists(dialog) && !platform::closeRequested()) {
-        if (!platform::pumpOneMessage()) platform::waitForMessages(msUntilNextSecond());
+        if (!platform::pumpOneMessage()) platform::waitForMessages(msUntilNextLook());
         PollSpeakFile();
     }
     // Ended by a signal, the window still stands: disconnect as its

@@ -21,3 +21,8 @@ VERDEL_TEST_PACKAGES=(tmux g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-too
   # dialogs: private X displays, keys and clicks, screenshots, and the
   # accessibility tree (AT-SPI over a private D-Bus session)
   xvfb xauth xdotool x11-apps imagemagick dbus dbus-daemon at-spi2-core python3-pyatspi)
+# The speech component on Linux: espeak-ng speaks through PulseAudio (the
+# recogniser adds pocketsphinx); its tests make speech with espeak-ng and sox
+# and run a private PulseAudio server.
+VERDEL_BUILD_PACKAGES+=(libespeak-ng-dev espeak-ng-data libpulse-dev)
+VERDEL_TEST_PACKAGES+=(espeak-ng sox pulseaudio pulseaudio-utils)

@@ -18,12 +18,12 @@ import signal
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import tutor_e2e  # noqa: E402  (the tutor in tmux, shared helpers)
+import desktop  # noqa: E402  (private displays, Wine sessions, D-Bus sessions)
+import tutor_e2e  # noqa: E402  (the tutor in tmux)
 
 SHIFT = 173
 TITLE = "Verdel Listening Window"
@@ -34,8 +34,7 @@ ENGINES = ["Alpha", "Beta", "Beta", "Gamma", "Delta", "Epsilon", "Zeta", "Eta", 
 SYNC_TAIL = ["I4:0", "I4:3", "I4:-1", "I4:0", "I4:4", "I4:-1", "I4:1"]
 
 
-class Failure(Exception):
-    pass
+Failure = desktop.Failure
 
 
 def check(cond, message):
@@ -79,38 +78,6 @@ def run_to_files(cmd, env, scratch, timeout=60):
     finally:
         out.close()
         err.close()
-
-
-# ---- the display -----------------------------------------------------------
-
-
-class Xvfb:
-    """A private X server on a free display number."""
-
-    def __init__(self):
-        r, w = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(w)
-        number = b""
-        while not number.endswith(b"\n"):
-            chunk = os.read(r, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(r)
-        check(number.strip(), "Xvfb did not start")
-        self.display = ":" + number.decode().strip()
-
-    def screenshot(self, path):
-        data = subprocess.run(["xwd", "-root", "-silent", "-display", self.display],
-                              capture_output=True).stdout
-        subprocess.run(["convert", "xwd:-", path], input=data, check=True)
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait()
 
 
 # ---- the stand-in component ------------------------------------------------
@@ -199,47 +166,55 @@ class Home:
 
 class World:
     """A scratch folder, an install directory, the component's files, and for
-    window runs a display. Registration is per run: under Wine in the shared
-    prefix (so these tests take turns), on Linux in a private store."""
+    window runs a display of its own. Under Wine a private session (a linked
+    copy of the prepared prefix with its own server bound to this display)
+    holds the registration; on Linux a registration store of its own."""
 
     def __init__(self, opts, display=True, register=True, library=None):
         self.opts = opts
         self.root = tempfile.mkdtemp(prefix="verdel-hearken-")
         self.home = Home(self.root)
         self.kit = Kit(self.root, opts.wine)
-        self.xvfb = Xvfb() if display else None
         self.procs = []
-        self.env = dict(os.environ)
-        self.env.update(self.kit.env())
-        self.env["VERDEL_HOME"] = winpath(self.home.dir) if opts.wine else self.home.dir
-        if display:
-            self.env["DISPLAY"] = self.xvfb.display
-        else:
-            self.env.pop("DISPLAY", None)
-            self.env.pop("WAYLAND_DISPLAY", None)
-        if not opts.wine:
-            self.env["XDG_DATA_HOME"] = os.path.join(self.root, "xdg")
-        self.registered = None
-        if opts.wine:
-            self.unregister_all()
-        if register:
-            self.register(library or opts.testkit)
+        self.xvfb = self.wine = None
+        try:
+            self.xvfb = desktop.Xvfb() if display else None
+            if opts.wine:
+                tools = os.path.dirname(opts.winprobe or opts.exe)
+                self.wine = desktop.WineSession(self.xvfb, tools)
+                self.env = dict(self.wine.env)
+            elif display:
+                self.env = dict(self.xvfb.env)
+            else:
+                self.env = dict(os.environ)
+                self.env.pop("DISPLAY", None)
+                self.env.pop("WAYLAND_DISPLAY", None)
+            self.env.update(self.kit.env())
+            self.env["VERDEL_HOME"] = winpath(self.home.dir) if opts.wine else self.home.dir
+            if not opts.wine:
+                self.env["XDG_DATA_HOME"] = os.path.join(self.root, "xdg")
+            if opts.wine:
+                # The prefix copied may hold the other tests' registration.
+                self.unregister_all()
+            if register:
+                self.register(library or opts.testkit)
+        except BaseException:
+            self.close()
+            raise
 
     # registration
     def regsvr(self, library, unregister=False):
         if self.opts.wine:
             cmd = ["wine", "regsvr32", "/s"] + (["/u"] if unregister else []) + [winpath(library)]
         else:
-            cmd = [self.opts.regsvr] + (["-u"] if unregister else []) + [library]
+            cmd = [self.opts.regsvr, "-s"] + (["-u"] if unregister else []) + [library]
         return run_to_files(cmd, self.env, self.root)
 
     def register(self, library):
         r = self.regsvr(library)
         check(r.returncode == 0, "registration of %s failed: %s %s" % (library, r.stdout, r.stderr))
-        self.registered = library
 
     def unregister_all(self):
-        # Under Wine the registry outlives the run: start from no component.
         for lib in (self.opts.testkit, self.opts.nofactory):
             if lib:
                 self.regsvr(lib, unregister=True)
@@ -255,11 +230,12 @@ class World:
         exe = exe or self.opts.exe
         cmd = ["wine", exe] if self.opts.wine else [exe]
         # Output into files (see run_to_files); stderr is read by the tests.
-        self.stderr_path = os.path.join(self.root, "hearken-stderr-%d.txt" % len(self.procs))
-        with open(self.stderr_path, "wb") as err:
+        stderr_path = os.path.join(self.root, "hearken-stderr-%d.txt" % len(self.procs))
+        with open(stderr_path, "wb") as err:
             proc = subprocess.Popen(cmd, env=self.env, cwd=self.root, stdin=subprocess.DEVNULL,
-                                    stdout=subprocess.DEVNULL, stderr=err)
-        proc.stderr_path = self.stderr_path
+                                    stdout=subprocess.DEVNULL, stderr=err,
+                                    preexec_fn=desktop._die_with_parent)
+        proc.stderr_path = stderr_path
         self.procs.append(proc)
         return proc
 
@@ -276,13 +252,10 @@ class World:
                 os.kill(pid, signal.SIGKILL)
             except OSError:
                 pass
-        if self.opts.wine:
-            # Back to the state the other tests of the prefix expect: the
-            # stand-in component registered.
-            self.unregister_all()
-            self.regsvr(self.opts.testkit)
+        if self.wine:
+            self.wine.close()
         if self.xvfb:
-            self.xvfb.stop()
+            self.xvfb.close()
         shutil.rmtree(self.root, ignore_errors=True)
 
     def __enter__(self):
@@ -306,11 +279,8 @@ class WinWindow:
     def __init__(self, world):
         self.world = world
 
-    def probe(self, *args, timeout_ms=15000):
-        r = run_to_files(["wine", self.world.opts.winprobe, "--timeout", str(timeout_ms)] +
-                         list(args), self.world.env, self.world.root)
-        check(r.returncode == 0, "winprobe %s: %s%s" % (" ".join(args), r.stdout, r.stderr))
-        return [json.loads(line) for line in r.stdout.splitlines() if line.strip()]
+    def probe(self, *args):
+        return self.world.wine.probe(*args, timeout=15.0)
 
     def wait(self):
         return self.probe("wait", TITLE)[0]
@@ -336,11 +306,21 @@ class WinWindow:
         self.probe("close", TITLE)
 
     def message_box(self):
-        """Reads the text of the message box showing now and presses OK."""
-        # A message box without a caption of its own has the system's.
-        box = self.probe("msgbox", "Error")[0]
+        """Reads the text of the next message box and presses its OK."""
+        # A message box without a caption of its own has the system's. The
+        # one answered before may still be going away: wait for a new one.
+        seen = getattr(self, "answered", set())
+
+        def new_box():
+            boxes = [w for w in self.probe("windows") if w["title"] == "Error" and w["visible"]]
+            if not boxes or any(w["hwnd"] in seen for w in boxes):
+                return None
+            return boxes[0]
+        box = wait_for("a message box", new_box, 15)
+        text = self.probe("msgbox", "Error")[0]["text"]
         self.probe("ok", "Error")
-        return box["text"]
+        self.answered = seen | {box["hwnd"]}
+        return text
 
 
 class GtkWindow:
@@ -552,8 +532,13 @@ def scenario_request_waiting_at_start(opts):
         wait_for("the waiting request", lambda: len(kit.playbacks()) >= 2, 10, kit.text)
         check([t for t, _ in kit.playbacks()[:2]] ==
               [PROMPT, "Loading verdel typing tutor application"], kit.text())
-        window_of(world).close()
-        wait_exit(hearken)
+        if opts.wine:
+            window_of(world).close()
+            wait_exit(hearken)
+        else:
+            # A close signal ends the window the way closing it does.
+            hearken.send_signal(signal.SIGTERM)
+            check_goodbye(kit, hearken)
 
 
 def scenario_component_missing(opts):
@@ -617,52 +602,103 @@ def scenario_headless(opts):
         check(hearken.returncode == 0, "exit code %r" % hearken.returncode)
 
 
-def scenario_tutor_and_window(opts):
-    """The tutor finds no window, starts hearken from the install directory,
-    its announcements reach StartPlayback, and "chapter 12 " heard by the
-    component moves the lesson to paragraph 12."""
-    with World(opts) as world:
-        kit, home = world.kit, world.home
-        name = "hearken.exe" if opts.wine else "hearken"
-        shutil.copy(opts.exe, os.path.join(home.dir, name))
+class TutorRun:
+    """The tutor in tmux with an install directory holding the window (and
+    on Linux our COM library), started with no window running."""
+
+    def __init__(self, world):
+        opts, home = world.opts, world.home
+        self.name = "hearken.exe" if opts.wine else "hearken"
+        shutil.copy(opts.exe, os.path.join(home.dir, self.name))
         if opts.comlib:
             shutil.copy(opts.comlib, os.path.join(home.dir, os.path.basename(opts.comlib)))
         shutil.copy(opts.book, os.path.join(home.dir, "orvane.txt"))
-        env = {k: world.env[k] for k in ("VERDEL_HOME", "DISPLAY") if k in world.env}
-        env.update(kit.env())
-        if "XDG_DATA_HOME" in world.env:
-            env["XDG_DATA_HOME"] = world.env["XDG_DATA_HOME"]
+        env = {k: world.env[k] for k in ("VERDEL_HOME", "DISPLAY", "XDG_DATA_HOME", "WINEPREFIX",
+                                          "WINEDEBUG", "WINEARCH", "WINEDLLOVERRIDES")
+               if k in world.env}
+        env.update(world.kit.env())
         command = ("wine " if opts.wine else "") + tutor_e2e.shellquote(opts.tutor)
-        term = tutor_e2e.Terminal(command, env, world.root)
+        self.term = tutor_e2e.Terminal(command, env, world.root)
+
+    def screen(self):
+        return "\n".join(self.term.screen())
+
+    def wait_text(self, text, timeout):
+        wait_for(repr(text), lambda: any(text in r for r in self.term.screen()), timeout,
+                 self.screen)
+
+    def wait_prompt(self, word="", timeout=60):
+        wait_for("the typing prompt",
+                 lambda: self.term.row(4).startswith("Please type: " + word), timeout,
+                 self.screen)
+
+    def close(self):
+        self.term.close()
+
+
+def start_tutor_and_window(world):
+    """The tutor finds no window, says so, and starts hearken itself."""
+    tutor = TutorRun(world)
+    tutor.wait_text("Starting Speech Component...", 30)
+    win = window_of(world)
+    win.wait()
+    return tutor, win
+
+
+def scenario_tutor_and_window(opts):
+    """The tutor starts hearken from the install directory, its announcements
+    reach StartPlayback, "chapter 12 " heard by the component moves the
+    lesson to paragraph 12; the tutor closed, the window keeps relaying."""
+    with World(opts) as world:
+        kit, home = world.kit, world.home
+        tutor, win = start_tutor_and_window(world)
         try:
-            wait_for("Starting Speech Component...",
-                     lambda: any("Starting Speech Component..." in r for r in term.screen()),
-                     30, lambda: "\n".join(term.screen()))
-            win = window_of(world)
-            win.wait()
             win.start()
             kit.wait("sr", "EnableResource")
             wait_for("the first announcement",
                      lambda: any(t.startswith("The next paragraph is ") for t, _ in kit.playbacks()),
                      60, kit.text)
-            wait_for("the typing prompt",
-                     lambda: term.row(4).startswith("Please type: "), 60,
-                     lambda: "\n".join(term.screen()))
+            tutor.wait_prompt()
             kit.drop("a.txt", "chapter 12 ")
-            wait_for("paragraph 12", lambda: (term.row(2) + " " * 80)[59:].startswith(" 12 0"),
-                     30, lambda: "\n".join(term.screen()))
+            wait_for("paragraph 12",
+                     lambda: (tutor.term.row(2) + " " * 80)[59:].startswith(" 12 0"), 30,
+                     tutor.screen)
             wait_for("the announcement of paragraph 12",
                      lambda: any(t.startswith("The next paragraph is  12 Of the text.")
                                  for t, _ in kit.playbacks()), 20, kit.text)
         finally:
-            term.close()
-        # The tutor never ends the window: the user closes it, and it says
-        # goodbye as ever.
+            tutor.close()
+        # The tutor gone, the window goes on relaying; it never ends it: the
+        # user closes it, and it says goodbye as ever.
+        home.request("Anyone there?")
+        wait_for("a request after the tutor ended",
+                 lambda: any(t == "Anyone there?" for t, _ in kit.playbacks()), 5, kit.text)
         win.close()
         win.wait_gone()
         wait_for("the goodbye", lambda: kit.find("tts", "release"), 20, kit.text)
         if not opts.wine:
-            wait_for("hearken to end", lambda: not hearken_running(world, name), 20)
+            wait_for("hearken to end", lambda: not hearken_running(world, tutor.name), 20)
+
+
+def scenario_window_closed_under_tutor(opts):
+    """The window closed while the tutor runs: the tutor goes on (its
+    requests no longer taken, each wait bounded)."""
+    with World(opts) as world:
+        kit = world.kit
+        tutor, win = start_tutor_and_window(world)
+        try:
+            tutor.wait_prompt()
+            win.close()
+            win.wait_gone()
+            wait_for("the goodbye", lambda: kit.find("tts", "release"), 20, kit.text)
+            asked = tutor.term.row(4)
+            tutor.term.keys(asked[len("Please type: "):].split(" ")[0] + " ")
+            wait_for("the next word asked for",
+                     lambda: tutor.term.row(4).startswith("Please type: ") and
+                     tutor.term.row(4) != asked, 30, tutor.screen)
+            check(tutor.term.exit_code() is None, "the tutor ended")
+        finally:
+            tutor.close()
 
 
 def processes_mentioning(texts):
@@ -688,21 +724,9 @@ def hearken_running(world, name):
 
 WINDOW_SCENARIOS = [scenario_startup, scenario_selection_cases, scenario_relay,
                     scenario_request_waiting_at_start, scenario_component_missing,
-                    scenario_library_missing, scenario_no_factory, scenario_tutor_and_window]
+                    scenario_library_missing, scenario_no_factory, scenario_tutor_and_window,
+                    scenario_window_closed_under_tutor]
 NATIVE_ONLY = [scenario_headless]
-
-
-def in_own_session():
-    """Runs this driver again inside a D-Bus session of its own, with its own
-    runtime folder: the accessibility bus keeps its socket there, and runs
-    side by side must not share (or remove) one another's."""
-    runtime = tempfile.mkdtemp(prefix="verdel-runtime-")
-    env = dict(os.environ, XDG_RUNTIME_DIR=runtime, VERDEL_E2E_SESSION="1")
-    try:
-        return subprocess.run(["dbus-run-session", "--", sys.executable] + sys.argv,
-                              env=env).returncode
-    finally:
-        shutil.rmtree(runtime, ignore_errors=True)
 
 
 def main():
@@ -725,8 +749,10 @@ def main():
                  "comlib", "tutor", "book", "shots"):
         if getattr(opts, attr):
             setattr(opts, attr, os.path.abspath(getattr(opts, attr)))
-    if not opts.wine and os.environ.get("VERDEL_E2E_SESSION") != "1":
-        return in_own_session()
+    if not opts.wine:
+        status = desktop.rerun_in_private_session(__file__, sys.argv[1:])
+        if status is not None:
+            return status
     scenarios = WINDOW_SCENARIOS + ([] if opts.wine else NATIVE_ONLY)
     chosen = [s for s in scenarios if not opts.only or s.__name__ == "scenario_" + opts.only]
     if not chosen:

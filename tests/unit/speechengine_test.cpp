@@ -153,6 +153,41 @@ TEST_F(Binding, TheVocabularyIdGoesBackAsItCame) {
     }
 }
 
+// The stand-in is as strict as the component it stands for, so the calls
+// above prove the invoke kinds: a property read as a method is refused.
+TEST_F(Binding, TheStandInRefusesTheWrongInvokeKind) {
+    createBoth();
+    VARIANT engine;
+    VariantInit(&engine);
+    DISPPARAMS args{};
+    VARIANT a[2];
+    VariantInit(&a[0]);
+    VariantInit(&a[1]);
+    a[0].vt = VT_I4; // index 0 (last argument first)
+    a[0].lVal = 0;
+    a[1].vt = VT_I4;
+    a[1].lVal = CSREngine;
+    args.rgvarg = a;
+    args.cArgs = 2;
+    ASSERT_EQ(synthesiser->Invoke(ttsid::GetResource, IID_NULL, 0, DISPATCH_METHOD, &args, &engine,
+                                  nullptr, nullptr),
+              S_OK);
+    ASSERT_EQ(engine.vt, VT_DISPATCH);
+    DISPPARAMS none{};
+    VARIANT name;
+    VariantInit(&name);
+    EXPECT_EQ(engine.pdispVal->Invoke(engineid::Engine, IID_NULL, 0, DISPATCH_METHOD, &none, &name,
+                                      nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(synthesiser->Invoke(ttsid::GetResourceCount, IID_NULL, 0, DISPATCH_PROPERTYGET, &args,
+                                  &name, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+    EXPECT_TRUE(logged("engine Engine 4 method refused"));
+    EXPECT_TRUE(logged("tts GetResourceCount 9 get refused"));
+    VariantClear(&name);
+    VariantClear(&engine);
+}
+
 TEST_F(Binding, ChoosingAnEngineSetsIt) {
     createBoth();
     const std::size_t from = logSize();
