@@ -249,6 +249,30 @@ class Machine:
         self.boxes_read.append(wait_for("a new message box", next_box, 40))
         return self.probe("msgbox", MESSAGE_TITLE)[0]["text"]
 
+    def type_into_status(self, text):
+        """Clicks into the status box and replaces its content by typing, as
+        a learner could."""
+        if self.wine:
+            w = self.window()
+            status = [c for c in self.probe("controls", TITLE) if c["id"] == STATUS_ID][0]
+            left, top, width, height = w["rect_px"]
+            border = (width - w["client_px"][0]) // 2
+            x0, y0 = left + border, top + height - w["client_px"][1] - border
+            x = x0 + status["px"][0] + status["px"][2] // 2
+            y = y0 + status["px"][1] + status["px"][3] // 2
+        else:
+            box = self.atspi.poll("the status box", lambda: next(
+                (a for a in self.atspi.walk(self.window()) if a.getRoleName() == "text"), None))
+            e = box.queryComponent().getExtents(0)
+            x, y = e.x + e.width // 2, e.y + e.height // 2
+        xdo = lambda *a: subprocess.run(["xdotool"] + list(a), env=self.env, check=True,
+                                        timeout=20)
+        xdo("mousemove", str(x), str(y), "click", "1")
+        time.sleep(0.3)
+        xdo("key", "ctrl+a")
+        xdo("type", "--delay", "20", text)
+        time.sleep(0.3)
+
     def take_message(self):
         """Waits for the installer's next message box, reads it and presses OK."""
         if self.wine:
@@ -318,6 +342,27 @@ class Machine:
         store = os.path.join(self.data, "verdel", "com")
         return os.path.isdir(store) and any(os.scandir(store))
 
+    def listener_engines(self):
+        """Starts the installed listening window and reads its engine list."""
+        title = "Verdel Listening Window"
+        if self.wine:
+            listener = subprocess.Popen(["wine", "c:\\verdel\\hearken.exe"],
+                                        stdin=subprocess.DEVNULL, stdout=self.log,
+                                        stderr=self.log, env=self.env, cwd=self.tmp)
+            try:
+                return self.probe("list", title, "105", timeout=60)[0]["items"]
+            finally:
+                self.probe("close", title)
+                listener.wait(30)
+        listener = subprocess.Popen([os.path.join(self.home, "hearken")], stdin=subprocess.DEVNULL,
+                                    stdout=self.log, stderr=self.log, env=self.env, cwd=self.tmp)
+        try:
+            window = self.atspi.find_window(title, timeout=30)
+            return [e["name"] for e in self.atspi.entries(self.atspi.lists(window)[0])]
+        finally:
+            listener.kill()
+            listener.wait(30)
+
     def end_tutor(self):
         """Says "exit program" through the exchange file, as the listening
         window would, until the tutor has taken it."""
@@ -337,7 +382,17 @@ class Machine:
             self.installer.kill()
         self.close_terminal()
         if self.wine:
-            self.run(["wineserver", "-k"], timeout=30)
+            self.run(["wineserver", "-k"], timeout=30)  # this prefix's processes only
+        else:
+            # Programs the installed system started (the tutor starts the
+            # listening window, which outlives it): each by its id, found by
+            # its file in this run's own folder.
+            for pid in os.listdir("/proc"):
+                try:
+                    if pid.isdigit() and os.readlink("/proc/%s/exe" % pid).startswith(self.tmp):
+                        os.kill(int(pid), 9)
+                except OSError:
+                    pass
         self.display.close()
         self.log.close()
         shutil.rmtree(self.tmp, ignore_errors=True)
@@ -374,10 +429,18 @@ def scenario_fresh_install(opts):
         check(m.status_text() == "not installed", "status %r" % m.status_text())
         check(m.installed() == [], "install directory after start: %r" % m.installed())
         shot(opts, m, "first-start.png")
-        # Run while not installed: nothing happens, the dialog stays.
+        # Run while not installed: nothing happens, the dialog stays; also
+        # when the learner has typed the ready text into the status box (the
+        # program goes by what it decided at start-up, not by the box).
         m.press(1003)
         time.sleep(1.5)
         check(m.installer_running() and m.window(), "run closed the dialog while not installed")
+        m.type_into_status("v1.01 ready")
+        check(m.status_text() == "v1.01 ready", "typing into the status box: %r" % m.status_text())
+        m.press(1003)
+        time.sleep(1.5)
+        check(m.installer_running() and m.window(), "run went by the status box's content")
+        check(m.installed() == [], "run started something: %r" % m.installed())
         m.press(1002)
         m.wait_installer_end(20)
         check(m.installed() == [], "files after Don't Install: %r" % m.installed())
@@ -396,6 +459,10 @@ def scenario_fresh_install(opts):
         component = files[3][1]
         if real_program(component):
             check(m.registered(), "the speech component was not registered")
+            if real_program(files[1][1]):
+                engines = m.listener_engines()
+                check(engines, "the installed listening window lists no engine")
+                print("  the listening window lists %d engine(s)" % len(engines))
         else:
             print("  (the component is a placeholder: registration not checked)")
 
