@@ -218,7 +218,7 @@ class Machine:
     def window(self):
         if self.wine:
             return self.probe("window", TITLE)[0]
-        return self.atspi.find_window(TITLE, timeout=20)
+        return self.atspi.find_window(TITLE, timeout=60)
 
     def status_text(self):
         if self.wine:
