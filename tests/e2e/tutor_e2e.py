@@ -7,6 +7,7 @@ speaks through the same two exchange files.
 
 Prints one line per scenario and a closing "N passed, M failed" line."""
 import argparse
+import fcntl
 import os
 import shutil
 import subprocess
@@ -36,6 +37,7 @@ class FakeListener:
         self.interval = interval
         self.real_timing = real_timing
         self.last_taken = b""
+        self.empty_seen = False
         self.spoken = []
         self.lock = threading.Lock()
         self.running = True
@@ -52,9 +54,24 @@ class FakeListener:
             time.sleep(0.005)
 
     def _look(self):
+        # The real window's rules: a file the tutor holds (it writes under an
+        # exclusive lock) is left for the next look, and an empty one is only
+        # deleted when the look before saw it empty too. Under Wine the lock
+        # is not visible from here; the empty-twice rule covers the moment
+        # between the tutor creating the file and writing it.
         try:
             with open(self.speak, "rb") as f:
+                try:
+                    fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                except OSError:
+                    return
                 data = f.read(65536)
+            if not data:
+                if self.empty_seen:
+                    os.unlink(self.speak)
+                self.empty_seen = not self.empty_seen
+                return
+            self.empty_seen = False
             repeat = self.real_timing and data == self.last_taken
             self.last_taken = data
             os.unlink(self.speak)
