@@ -43,21 +43,36 @@ bool apply(speechkit::RecognizerTuning& t, const std::string& setting) {
     const std::size_t eq = setting.find('=');
     if (eq == std::string::npos) return false;
     const std::string key = setting.substr(0, eq), value = setting.substr(eq + 1);
-    if (key == "garbagePhone") t.garbagePhone = std::atof(value.c_str());
-    else if (key == "garbageEntry") t.garbageEntry = std::atof(value.c_str());
-    else if (key == "locateEntry") t.locateEntry = std::atof(value.c_str());
-    else if (key == "lmDiscount") t.lmDiscount = std::atof(value.c_str());
-    else if (key == "noiseFiller") t.noiseFiller = value == "1";
-    else if (key == "leadSilence") t.leadSilence = std::atof(value.c_str());
-    else if (key == "trailSilence") t.trailSilence = std::atof(value.c_str());
-    else if (key == "snr") t.snr = std::atof(value.c_str());
-    else if (key == "locatePass") t.locatePass = std::atoi(value.c_str());
-    else if (key == "candidates") t.candidates = std::atoi(value.c_str());
-    else if (key == "rejectMargin") t.rejectMargin = std::atof(value.c_str());
-    else if (key == "nbest") t.nbest = std::atoi(value.c_str());
-    else if (key == "vadPostSpeech") t.vadPostSpeech = std::atoi(value.c_str());
-    else if (key == "args") t.extraArguments = value;
-    else return false;
+    if (key == "garbagePhone")
+        t.garbagePhone = std::atof(value.c_str());
+    else if (key == "garbageEntry")
+        t.garbageEntry = std::atof(value.c_str());
+    else if (key == "locateEntry")
+        t.locateEntry = std::atof(value.c_str());
+    else if (key == "lmDiscount")
+        t.lmDiscount = std::atof(value.c_str());
+    else if (key == "noiseFiller")
+        t.noiseFiller = value == "1";
+    else if (key == "leadSilence")
+        t.leadSilence = std::atof(value.c_str());
+    else if (key == "trailSilence")
+        t.trailSilence = std::atof(value.c_str());
+    else if (key == "snr")
+        t.snr = std::atof(value.c_str());
+    else if (key == "locatePass")
+        t.locatePass = std::atoi(value.c_str());
+    else if (key == "candidates")
+        t.candidates = std::atoi(value.c_str());
+    else if (key == "rejectMargin")
+        t.rejectMargin = std::atof(value.c_str());
+    else if (key == "nbest")
+        t.nbest = std::atoi(value.c_str());
+    else if (key == "vadPostSpeech")
+        t.vadPostSpeech = std::atoi(value.c_str());
+    else if (key == "args")
+        t.extraArguments = value;
+    else
+        return false;
     return true;
 }
 
@@ -73,12 +88,18 @@ int main(int argc, char** argv) {
     speechkit::RecognizerTuning tuning;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--book" && i + 1 < argc) book = argv[++i];
-        else if (a == "--set" && i + 1 < argc) set = argv[++i];
-        else if (a == "--errors") showErrors = true;
-        else if (a == "--stream") stream = true;
-        else if (a == "--scores") showScores = true;
-        else if (a == "--tune" && i + 1 < argc && apply(tuning, argv[i + 1])) ++i;
+        if (a == "--book" && i + 1 < argc)
+            book = argv[++i];
+        else if (a == "--set" && i + 1 < argc)
+            set = argv[++i];
+        else if (a == "--errors")
+            showErrors = true;
+        else if (a == "--stream")
+            stream = true;
+        else if (a == "--scores")
+            showScores = true;
+        else if (a == "--tune" && i + 1 < argc && apply(tuning, argv[i + 1]))
+            ++i;
         else {
             std::cerr << "usage: recognizer_bench --book BOOK --set DIR [--stream] [--errors] "
                          "[--tune key=value]...\n";

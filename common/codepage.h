@@ -30,4 +30,34 @@ std::size_t decodeUtf8(const std::string& bytes, std::size_t pos, char32_t& code
 
 // Upper case of a Windows-1252 string, letters with accents included.
 std::string upperCp1252(const std::string& text);
+
+// A Windows-1252 string as UTF-16 in the 16-bit character type the caller
+// uses (wchar_t on Windows, char16_t elsewhere). Every character of the code
+// page lies in the Basic Multilingual Plane.
+template <typename Char16> std::basic_string<Char16> utf16FromCp1252(const std::string& cp1252) {
+    static_assert(sizeof(Char16) == 2, "UTF-16 code units");
+    std::basic_string<Char16> out;
+    out.reserve(cp1252.size());
+    for (char c : cp1252)
+        out += static_cast<Char16>(cp1252ToUnicode(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// UTF-16 as Windows-1252; a character the code page cannot hold (a surrogate
+// pair counts as one character) becomes '?'.
+template <typename Char16> std::string cp1252FromUtf16(const Char16* text, std::size_t length) {
+    static_assert(sizeof(Char16) == 2, "UTF-16 code units");
+    std::string out;
+    out.reserve(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        const char32_t unit = static_cast<char16_t>(text[i]);
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < length &&
+            static_cast<char16_t>(text[i + 1]) >= 0xDC00 &&
+            static_cast<char16_t>(text[i + 1]) <= 0xDFFF)
+            ++i;
+        const int byte = unicodeToCp1252(unit); // none for a surrogate
+        out += byte >= 0 ? static_cast<char>(byte) : '?';
+    }
+    return out;
+}
 } // namespace common

@@ -8,6 +8,7 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+// after windows.h
 #include <ocidl.h>
 #include <ole2.h>
 #include <oleauto.h>

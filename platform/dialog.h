@@ -16,32 +16,32 @@ namespace platform {
 // Win32 renderer passes them on as they stand; the GTK renderer shows what
 // it can of them (caption, scroll bar, centring, client edge).
 namespace style {
-constexpr std::uint32_t kPopup = 0x80000000u;        // WS_POPUP
-constexpr std::uint32_t kChild = 0x40000000u;        // WS_CHILD
-constexpr std::uint32_t kVisible = 0x10000000u;      // WS_VISIBLE
-constexpr std::uint32_t kCaption = 0x00C00000u;      // WS_CAPTION
-constexpr std::uint32_t kBorder = 0x00800000u;       // WS_BORDER
-constexpr std::uint32_t kVScroll = 0x00200000u;      // WS_VSCROLL
-constexpr std::uint32_t kSysMenu = 0x00080000u;      // WS_SYSMENU
-constexpr std::uint32_t kTabStop = 0x00010000u;      // WS_TABSTOP
-constexpr std::uint32_t kDsSetFont = 0x40u;          // DS_SETFONT
-constexpr std::uint32_t kDsModalFrame = 0x80u;       // DS_MODALFRAME
-constexpr std::uint32_t kDs3dLook = 0x4u;            // DS_3DLOOK
-constexpr std::uint32_t kDsNoFailCreate = 0x10u;     // DS_NOFAILCREATE
-constexpr std::uint32_t kDsSetForeground = 0x200u;   // DS_SETFOREGROUND
-constexpr std::uint32_t kDsCenter = 0x800u;          // DS_CENTER
-constexpr std::uint32_t kBsPushButton = 0x0u;        // BS_PUSHBUTTON
-constexpr std::uint32_t kLbsNotify = 0x1u;           // LBS_NOTIFY
+constexpr std::uint32_t kPopup = 0x80000000u;          // WS_POPUP
+constexpr std::uint32_t kChild = 0x40000000u;          // WS_CHILD
+constexpr std::uint32_t kVisible = 0x10000000u;        // WS_VISIBLE
+constexpr std::uint32_t kCaption = 0x00C00000u;        // WS_CAPTION
+constexpr std::uint32_t kBorder = 0x00800000u;         // WS_BORDER
+constexpr std::uint32_t kVScroll = 0x00200000u;        // WS_VSCROLL
+constexpr std::uint32_t kSysMenu = 0x00080000u;        // WS_SYSMENU
+constexpr std::uint32_t kTabStop = 0x00010000u;        // WS_TABSTOP
+constexpr std::uint32_t kDsSetFont = 0x40u;            // DS_SETFONT
+constexpr std::uint32_t kDsModalFrame = 0x80u;         // DS_MODALFRAME
+constexpr std::uint32_t kDs3dLook = 0x4u;              // DS_3DLOOK
+constexpr std::uint32_t kDsNoFailCreate = 0x10u;       // DS_NOFAILCREATE
+constexpr std::uint32_t kDsSetForeground = 0x200u;     // DS_SETFOREGROUND
+constexpr std::uint32_t kDsCenter = 0x800u;            // DS_CENTER
+constexpr std::uint32_t kBsPushButton = 0x0u;          // BS_PUSHBUTTON
+constexpr std::uint32_t kLbsNotify = 0x1u;             // LBS_NOTIFY
 constexpr std::uint32_t kLbsNoIntegralHeight = 0x100u; // LBS_NOINTEGRALHEIGHT
-constexpr std::uint32_t kEsAutoHScroll = 0x80u;      // ES_AUTOHSCROLL
-constexpr std::uint32_t kExClientEdge = 0x200u;      // WS_EX_CLIENTEDGE
-constexpr std::uint32_t kExAppWindow = 0x40000u;     // WS_EX_APPWINDOW
+constexpr std::uint32_t kEsAutoHScroll = 0x80u;        // ES_AUTOHSCROLL
+constexpr std::uint32_t kExClientEdge = 0x200u;        // WS_EX_CLIENTEDGE
+constexpr std::uint32_t kExAppWindow = 0x40000u;       // WS_EX_APPWINDOW
 } // namespace style
 
 enum class ControlKind { PushButton, ListBox, Edit };
 
 struct FontSpec {
-    std::string face;  // empty: the dialog's font
+    std::string face; // empty: the dialog's font
     int points = 0;
     int weight = 400;
 };
@@ -67,12 +67,17 @@ struct DialogSpec {
     std::vector<ControlSpec> controls;
 };
 
+// Clicked and SelectionChanged come from the user (or a screen reader acting
+// for one), never from the program's own listSelect. On Linux they reach the
+// handler from the loop right after the input was handled, as a posted
+// message would, so a screen reader that pressed a button is answered before
+// a handler opens a message box.
 enum class DialogEvent {
     Initialised,      // the dialog's controls exist (WM_INITDIALOG)
-    Destroyed,        // the dialog is going away (WM_DESTROY)
+    Destroyed,        // the dialog is going away (WM_DESTROY); its last event
     Clicked,          // a push button was pressed (BN_CLICKED)
     SelectionChanged, // a list box's selection changed (LBN_SELCHANGE)
-    Activated,        // the dialog became the active window
+    Activated,        // the dialog became the active window (WM_NCACTIVATE)
     Deactivated,      // another window became active
 };
 
@@ -88,15 +93,20 @@ bool displayAvailable();
 
 // Creates a modeless dialog from the table, hidden, with its list entries
 // filled. 0 when it could not be created.
-DialogId dialogCreate(const DialogSpec& spec, DialogHandler handler);
+DialogId dialogCreate(const DialogSpec& table, DialogHandler handler);
 // Shows a dialog made by dialogCreate; the Initialised event reaches the
 // handler during this call, before the dialog becomes visible.
 void dialogShow(DialogId dialog);
-// True while the dialog exists (it is gone once closed or destroyed).
+// True while the dialog exists. The system's close command (close box,
+// system menu, Alt+F4; on Linux the window manager's close) destroys a
+// modeless dialog: Escape does not.
 bool dialogExists(DialogId dialog);
 // Runs the table as a modal dialog until dialogEnd; returns the result given
-// there (0 when closed by the system's close command).
-int dialogRunModal(const DialogSpec& spec, DialogHandler handler);
+// there (0 when closed by the system's close command; -1 when it could not
+// be created, as with no display). The controls' own fonts are deleted
+// after it has ended.
+int dialogRunModal(const DialogSpec& table, DialogHandler handler);
+// Ends a modal dialog with that result; destroys a modeless one.
 void dialogEnd(DialogId dialog, int result);
 // The dialog that the handler currently running belongs to.
 DialogId currentDialog();
@@ -109,6 +119,8 @@ int focusedControl(DialogId dialog); // 0 when none of its controls has it
 
 // Handles exactly one pending message of this thread (on Linux also one
 // call queued for this thread's COM apartment). False when none was pending.
+// Modal loops (dialogRunModal, messageBox) run such calls too, as Windows'
+// nested loops dispatch posted messages.
 bool pumpOneMessage();
 // Waits while nothing is pending: on Windows a 1 ms sleep; on Linux blocks
 // until an event, an apartment call, a close signal or timeoutMs has passed.
@@ -120,7 +132,9 @@ void catchCloseSignals();
 bool closeRequested();
 
 // A task-modal message box with an OK button, brought to the foreground
-// (MB_OK | MB_TASKMODAL | MB_SETFOREGROUND); caption empty: the system's.
+// (MB_OK | MB_TASKMODAL | MB_SETFOREGROUND); caption empty: the system's
+// ("Error" on Windows; on Linux an untitled error message dialog, which a
+// screen reader names "Error"; a caption given is its title and name).
 // Returns when it is dismissed; at once when no display is available.
 void messageBox(const std::string& text, const std::string& caption);
 

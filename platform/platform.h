@@ -34,7 +34,10 @@ std::string consoleWaitKey(int timeoutMs);
 
 // ---- files ---------------------------------------------------------------
 // Exchange files: opened for reading and writing, created when absent, held
-// exclusively while open, positioned at the first byte, closed at once.
+// exclusively while open, positioned at the first byte, closed at once. Only
+// a regular file with no other link to it is used: a symbolic link, a FIFO, a
+// directory or a device in its place is refused like a file that cannot be
+// opened, so nothing is ever written through it.
 // Reads at most maxBytes from the first byte; false when it could not be
 // opened (for example held by another process).
 bool exchangeRead(const std::string& path, std::size_t maxBytes, std::string& out);
@@ -46,8 +49,9 @@ bool exchangeWrite(const std::string& path, const std::string& bytes);
 // after that read is never lost. True when it emptied it or it is absent.
 bool exchangeTakeIfUnchanged(const std::string& path, const std::string& expected,
                              std::size_t maxBytes);
-// Reads at most maxBytes from the start of an existing file, without ever
-// creating it. False when it is missing or unreadable.
+// Reads at most maxBytes from the start of an existing regular file, without
+// ever creating it. False when it is missing, unreadable or not a regular
+// file (a FIFO or a directory reads as missing, without blocking).
 bool readFileNoCreate(const std::string& path, std::size_t maxBytes, std::string& out);
 // Deletes a file; a missing file is no error.
 void deleteFile(const std::string& path);

@@ -9,6 +9,8 @@ add_library(verdel_recognizer STATIC
 target_include_directories(verdel_recognizer SYSTEM PUBLIC ${VERDEL_SPHINX_INCLUDE_DIRS})
 target_compile_options(verdel_recognizer PUBLIC ${VERDEL_SPHINX_CFLAGS_OTHER})
 target_link_libraries(verdel_recognizer PUBLIC ${VERDEL_SPHINX_LINK_LIBRARIES} Threads::Threads)
+# Linked into the component, a shared module.
+set_target_properties(verdel_recognizer PROPERTIES POSITION_INDEPENDENT_CODE ON)
 verdel_target(verdel_recognizer)
 
 if(VERDEL_BENCHMARKS)

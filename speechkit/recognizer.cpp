@@ -186,8 +186,10 @@ void Recognizer::Impl::init(const std::string& bookPath) {
         bool written = fd >= 0;
         for (std::size_t done = 0; written && done < lm.size();) {
             const ssize_t n = ::write(fd, lm.data() + done, lm.size() - done);
-            if (n <= 0) written = false;
-            else done += static_cast<std::size_t>(n);
+            if (n <= 0)
+                written = false;
+            else
+                done += static_cast<std::size_t>(n);
         }
         ngram_model_t* model = nullptr;
         if (written) {
@@ -325,7 +327,8 @@ std::string Recognizer::Impl::finishUtterance(const std::vector<std::int16_t>& a
         if (base == "(NULL)" || base == "<s>" || base == "</s>") continue;
         int sf = 0, ef = 0;
         ps_seg_frames(seg, &sf, &ef);
-        raw += (raw.empty() ? "" : " ") + std::string(w) + "@" + std::to_string(sf) + "-" + std::to_string(ef);
+        raw += (raw.empty() ? "" : " ") + std::string(w) + "@" + std::to_string(sf) + "-" +
+               std::to_string(ef);
     }
     lastHypothesis = raw;
     std::string text = grammar.textForm(words);
@@ -458,8 +461,12 @@ Recognizer::~Recognizer() {
     if (impl_->config) cmd_ln_free_r(impl_->config);
 }
 
-bool Recognizer::ready() const { return impl_->ready; }
-const std::string& Recognizer::error() const { return impl_->error; }
+bool Recognizer::ready() const {
+    return impl_->ready;
+}
+const std::string& Recognizer::error() const {
+    return impl_->error;
+}
 
 std::string Recognizer::recognizeWavFile(const std::string& path) {
     if (!impl_->ready) return "";
@@ -483,7 +490,8 @@ std::string Recognizer::recognizeSamples(const std::int16_t* samples, std::size_
     const auto trail = static_cast<std::size_t>(impl_->tuning.trailSilence * kRate);
     audio.insert(audio.begin(), lead, 0);
     audio.insert(audio.end(), trail, 0);
-    addNoiseFloor(audio, std::max(1.0, speechLevel(audio) * std::pow(10.0, -impl_->tuning.snr / 20)));
+    addNoiseFloor(audio,
+                  std::max(1.0, speechLevel(audio) * std::pow(10.0, -impl_->tuning.snr / 20)));
     return impl_->decode(audio, impl_->tuning.wholeUtterance);
 }
 
@@ -512,7 +520,9 @@ void Recognizer::stopListening() {
     if (impl_->worker.joinable()) impl_->worker.join();
 }
 
-bool Recognizer::listening() const { return impl_->active; }
+bool Recognizer::listening() const {
+    return impl_->active;
+}
 
 std::string Recognizer::lastHypothesis() const {
     std::lock_guard<std::mutex> hold(impl_->decodeLock);
@@ -529,7 +539,9 @@ double Recognizer::lastMargin() const {
     return impl_->lastConfidence;
 }
 
-std::size_t Recognizer::locatePhraseCount() const { return impl_->grammar.locatePhraseCount(); }
+std::size_t Recognizer::locatePhraseCount() const {
+    return impl_->grammar.locatePhraseCount();
+}
 std::size_t Recognizer::unpronounceableWordCount() const {
     return impl_->grammar.unpronounceable().size();
 }

@@ -19,18 +19,18 @@ struct RecognizerTuning {
     double garbagePhone = 1e-3; // probability of each phone of the out-of-vocabulary loop
     double garbageEntry = 1.0;  // 0: no such loop
     double locateEntry = 1.0;
-    double lmDiscount = 0.1;      // of each n-gram count of the book's runs (second pass)
-    int locatePass = 2;           // second pass: 0 never, 1 when the first found no run, 2 always
-    double rejectMargin = 0;      // per frame: free phones better than the result by more: no command
-    int candidates = 100;         // runs of the book decided between on the audio
-    int nbest = 5;               // second-pass hypotheses searched for a run of the book
-    bool wholeUtterance = true;   // a file's audio decoded as one block (batch normalisation)
-    double leadSilence = 0.5;     // seconds of silence put before a file's audio
-    double trailSilence = 0.2;    // and after it
-    double snr = 35;              // dB: a noise floor this far below the speech put under it
-    bool noiseFiller = true;      // "[NOISE]" allowed between words
-    int vadPostSpeech = 30;       // frames of silence that end a live utterance
-    std::string extraArguments;   // more decoder arguments, "-beam 1e-60 -pbeam ..."
+    double lmDiscount = 0.1;    // of each n-gram count of the book's runs (second pass)
+    int locatePass = 2;         // second pass: 0 never, 1 when the first found no run, 2 always
+    double rejectMargin = 0;    // per frame: free phones better than the result by more: no command
+    int candidates = 100;       // runs of the book decided between on the audio
+    int nbest = 5;              // second-pass hypotheses searched for a run of the book
+    bool wholeUtterance = true; // a file's audio decoded as one block (batch normalisation)
+    double leadSilence = 0.5;   // seconds of silence put before a file's audio
+    double trailSilence = 0.2;  // and after it
+    double snr = 35;            // dB: a noise floor this far below the speech put under it
+    bool noiseFiller = true;    // "[NOISE]" allowed between words
+    int vadPostSpeech = 30;     // frames of silence that end a live utterance
+    std::string extraArguments; // more decoder arguments, "-beam 1e-60 -pbeam ..."
 };
 
 class Recognizer {

@@ -14,5 +14,17 @@ verdel_install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" >/dev/null
 }
 
-VERDEL_BUILD_PACKAGES=(cmake make g++ python3 googletest libgtest-dev libbenchmark-dev)
-VERDEL_TEST_PACKAGES=(tmux g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64)
+VERDEL_BUILD_PACKAGES=(cmake make g++ python3 googletest libgtest-dev libbenchmark-dev
+  # dialogs on Linux (GTK 3), and the test helper that closes X windows
+  pkg-config libgtk-3-dev libx11-dev)
+VERDEL_TEST_PACKAGES=(tmux g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64
+  # dialogs: private X displays, keys and clicks, screenshots, and the
+  # accessibility tree (AT-SPI over a private D-Bus session)
+  xvfb xauth xdotool x11-apps imagemagick dbus dbus-daemon at-spi2-core python3-pyatspi)
+# The speech component on Linux: espeak-ng speaks through PulseAudio and
+# pocketsphinx recognises with its American English model (needed at run
+# time too: tools/run installs these); its tests make speech with espeak-ng
+# and sox and run a private PulseAudio server.
+VERDEL_BUILD_PACKAGES+=(libespeak-ng-dev espeak-ng-data libpulse-dev
+  libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us)
+VERDEL_TEST_PACKAGES+=(espeak-ng sox pulseaudio pulseaudio-utils)

@@ -32,10 +32,10 @@ void HandleHeardMessage(const std::string& message) {
     const std::string phrase = common::recordText(message);
     heardPhrase.set(phrase);
     platform::consolePrintAtKeepCursor(1, 1, padCut(phrase, 79));
-    // The phrase is stored before the code, so whoever acts on the code
-    // finds its phrase.
+    // A message without a keyword (the empty one after every phrase among
+    // them) leaves the pending command and its phrase alone.
     const unsigned char code = CommandForPhrase(phrase);
-    if (code != kCodeNone) commandCode.store(code);
+    if (code != kCodeNone) SetCommand(code, phrase);
 }
 
 void CommandReader() {

@@ -47,7 +47,8 @@ void runParagraphLoop() {
         if (code == kCodeExit) platform::exitProcess(0);
         if (code == kCodeChapter) {
             consumeCode(kCodeChapter);
-            currentParagraph = ParagraphBeforeChapter(heardPhrase.get(), currentParagraph);
+            currentParagraph =
+                ParagraphBeforeChapter(CommandPhrase(kCodeChapter), currentParagraph);
         }
         if (code == kCodeLocate) {
             consumeCode(kCodeLocate);

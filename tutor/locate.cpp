@@ -19,7 +19,7 @@ std::string LocatePhraseFrom(const std::string& phrase) {
 }
 
 bool LocateDialog() {
-    locatePhrase = LocatePhraseFrom(heardPhrase.get());
+    locatePhrase = LocatePhraseFrom(CommandPhrase(kCodeLocate));
     platform::consoleGoto(2, 1);
     platform::consolePrint("Finding: \"" + locatePhrase + "\"    -- is this correct?", true);
     unsigned char code = commandCode.load();

@@ -17,6 +17,25 @@ std::atomic<unsigned char> commandCode{0};
 SharedText heardMessage;
 SharedText heardPhrase;
 
+namespace {
+std::mutex commandPhraseLock;
+std::string commandPhrases[256];
+} // namespace
+
+void SetCommand(unsigned char code, const std::string& phrase) {
+    {
+        std::lock_guard<std::mutex> hold(commandPhraseLock);
+        commandPhrases[code] = phrase;
+    }
+    // The phrase is in place before the code is seen.
+    commandCode.store(code);
+}
+
+std::string CommandPhrase(unsigned char code) {
+    std::lock_guard<std::mutex> hold(commandPhraseLock);
+    return commandPhrases[code];
+}
+
 Number jumpTarget = 0;
 Number currentParagraph = 0;
 std::string paragraphText;

@@ -66,6 +66,13 @@ extern std::atomic<unsigned char> commandCode;
 extern SharedText heardMessage;
 extern SharedText heardPhrase;
 
+// Stores a command code together with the phrase that set it. heardPhrase
+// is replaced by every message (also by the empty one that follows each
+// phrase), so whoever acts on a code takes the phrase from here instead.
+void SetCommand(unsigned char code, const std::string& phrase);
+// The phrase the code was last set with; empty when it never was.
+std::string CommandPhrase(unsigned char code);
+
 // Main thread only.
 extern Number jumpTarget;
 extern Number currentParagraph;

@@ -2,6 +2,8 @@
 
 #include "../../common/codepage.h"
 
+#include <algorithm>
+
 namespace platform {
 namespace posix {
 
@@ -109,8 +111,10 @@ std::size_t parseEscape(const std::string& b, bool complete, std::string& key) {
     int scan = -1;
     if (final == '~') {
         int n = 0;
+        // Clamped: no key has a number this large, and a long run of
+        // digits must not overflow.
         for (std::size_t j = 2; j < i && b[j] != ';'; ++j)
-            n = n * 10 + (b[j] - '0');
+            n = std::min(n * 10 + (b[j] - '0'), 100000);
         scan = tildeScan(n);
     } else {
         scan = letterScan(final);

@@ -22,12 +22,18 @@ namespace {
 
 // Opens an exchange file the way both programs share it: read and write,
 // created when absent, and held exclusively (an advisory lock that both of
-// our programs take). -1 when it cannot be had.
+// our programs take). Only a plain file of its own is used: a symbolic link,
+// a second hard link, a FIFO, a device or a directory in its place is refused,
+// so no write ever lands anywhere but in that file. -1 when it cannot be had.
 int openExclusive(const std::string& path, bool create) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+    const int fd = ::open(
+        path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0), 0666);
     if (fd < 0) return -1;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    struct stat st {};
+    const bool plain = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
+    if (!plain || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
+        errno = plain ? EWOULDBLOCK : EPERM; // present, but not ours to use now
         return -1;
     }
     return fd;
@@ -93,7 +99,9 @@ bool exchangeTakeIfUnchanged(const std::string& path, const std::string& expecte
 
 bool readFileNoCreate(const std::string& path, std::size_t maxBytes, std::string& out) {
     out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a FIFO in the file's place cannot hold the open; it
+    // is then refused as not a regular file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st {};
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && readUpTo(fd, maxBytes, out);

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 
 namespace platform {
@@ -8,5 +9,7 @@ namespace win32 {
 void restoreConsole();
 // A Windows-1252 string as UTF-16.
 std::wstring widen(const std::string& cp1252);
+// UTF-16 as Windows-1252; a character the code page cannot hold becomes '?'.
+std::string narrow(const wchar_t* text, std::size_t length);
 } // namespace win32
 } // namespace platform

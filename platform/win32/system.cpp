@@ -21,9 +21,6 @@ std::wstring widen(const std::string& cp1252) {
         wide += static_cast<wchar_t>(common::cp1252ToUnicode(static_cast<unsigned char>(c)));
     return wide;
 }
-} // namespace win32
-
-namespace {
 
 // UTF-16 as Windows-1252; a character the code page cannot hold (a
 // surrogate pair counts as one) becomes '?'.
@@ -42,12 +39,74 @@ std::string narrow(const wchar_t* text, std::size_t length) {
     }
     return out;
 }
+} // namespace win32
+
+namespace {
+
+// The path of an open file or directory with every link on the way
+// resolved, without the "\\?\" prefix; empty when the system cannot say.
+std::wstring finalPath(HANDLE handle) {
+    std::wstring path(1024, L'\0');
+    DWORD n = GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()),
+                                        FILE_NAME_NORMALIZED);
+    if (n >= path.size()) {
+        path.assign(n + 1, L'\0');
+        n = GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()),
+                                      FILE_NAME_NORMALIZED);
+    }
+    if (n == 0 || n >= path.size()) return std::wstring();
+    path.resize(n);
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\\\" + path.substr(8);
+    if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
+    return path;
+}
+
+// True unless the open file was reached through a link: its resolved path
+// must be its directory's resolved path and its own name. Wine presents
+// Unix symbolic links as ordinary files, so only this comparison tells.
+bool reachedDirectly(HANDLE file, const std::wstring& path) {
+    std::wstring full(32768, L'\0');
+    wchar_t* name = nullptr;
+    const DWORD n =
+        GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], &name);
+    if (n == 0 || n >= full.size() || name == nullptr) return true;
+    const std::wstring fileName = name;
+    full.resize(static_cast<std::size_t>(name - full.data()));
+    const HANDLE dir = CreateFileW(full.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (dir == INVALID_HANDLE_VALUE) return true;
+    std::wstring expected = finalPath(dir);
+    CloseHandle(dir);
+    const std::wstring actual = finalPath(file);
+    if (expected.empty() || actual.empty()) return true; // nothing to compare: trust the open
+    if (expected.back() != L'\\') expected += L'\\';
+    expected += fileName;
+    return CompareStringOrdinal(expected.c_str(), -1, actual.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
 
 // Opens an exchange file the way both programs share it: read and write,
-// shared with nobody while open. INVALID_HANDLE_VALUE when it cannot be had.
+// shared with nobody while open. Only a plain file of its own is used: a
+// link, a second hard link or anything but a disk file in its place is
+// refused, so no write lands anywhere else. INVALID_HANDLE_VALUE when it
+// cannot be had.
 HANDLE openExclusive(const std::string& path, DWORD disposition) {
-    return CreateFileW(win32::widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::wstring wide = win32::widen(path);
+    const HANDLE file =
+        CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    BY_HANDLE_FILE_INFORMATION info{};
+    constexpr DWORD kNotPlain =
+        FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & kNotPlain) != 0 || info.nNumberOfLinks > 1 ||
+        !reachedDirectly(file, wide)) {
+        CloseHandle(file);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
 }
 
 // Reads at most maxBytes from the current position (the first byte of a
@@ -191,9 +250,14 @@ bool startThread(std::function<void()> body, std::size_t stackBytes) {
 std::string localTimeStamp() {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    char text[16];
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u", static_cast<unsigned>(now.wHour),
-                  static_cast<unsigned>(now.wMinute), static_cast<unsigned>(now.wSecond));
+    // Digits by hand: a printf here would link the runtime's whole formatter
+    // into every program that uses this file, the size-bound installer too.
+    std::string text;
+    for (const WORD part : {now.wHour, now.wMinute, now.wSecond}) {
+        if (!text.empty()) text += ':';
+        text += static_cast<char>('0' + part / 10 % 10);
+        text += static_cast<char>('0' + part % 10);
+    }
     return text;
 }
 
@@ -241,7 +305,7 @@ std::string environmentVariable(const std::string& name) {
         const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value.data(),
                                                      static_cast<DWORD>(value.size()));
         if (length == 0) return std::string(); // unset (or empty)
-        if (length < value.size()) return narrow(value.data(), length);
+        if (length < value.size()) return win32::narrow(value.data(), length);
         value.resize(length); // too small: length counts the terminating zero
     }
 }

@@ -7,6 +7,7 @@ speaks through the same two exchange files.
 
 Prints one line per scenario and a closing "N passed, M failed" line."""
 import argparse
+import fcntl
 import os
 import shutil
 import subprocess
@@ -25,13 +26,18 @@ def stamp():
 
 class FakeListener:
     """Takes requests from speak.txt and publishes phrases into heard.txt,
-    as the listening window does, but looks more often than once a second so
-    the runs stay short."""
+    as the listening window does. By default it looks more often than once a
+    second so the runs stay short; with real_timing it behaves as the real
+    window does: one look per clock second, and a request equal to the last
+    one it took is deleted without being spoken."""
 
-    def __init__(self, home, interval=0.1):
+    def __init__(self, home, interval=0.1, real_timing=False):
         self.speak = os.path.join(home, "speak.txt")
         self.heard = os.path.join(home, "heard.txt")
         self.interval = interval
+        self.real_timing = real_timing
+        self.last_taken = b""
+        self.empty_seen = False
         self.spoken = []
         self.lock = threading.Lock()
         self.running = True
@@ -39,21 +45,49 @@ class FakeListener:
         self.thread = threading.Thread(target=self._loop, daemon=True)
         self.thread.start()
 
+    def _wait_for_next_look(self):
+        if not self.real_timing:
+            time.sleep(self.interval)
+            return
+        now = time.strftime("%H:%M:%S")
+        while self.running and time.strftime("%H:%M:%S") == now:
+            time.sleep(0.005)
+
+    def _look(self):
+        # The real window's rules: a file the tutor holds (it writes under an
+        # exclusive lock) is left for the next look, and an empty one is only
+        # deleted when the look before saw it empty too. Under Wine the lock
+        # is not visible from here; the empty-twice rule covers the moment
+        # between the tutor creating the file and writing it.
+        try:
+            with open(self.speak, "rb") as f:
+                try:
+                    fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                except OSError:
+                    return
+                data = f.read(65536)
+            if not data:
+                if self.empty_seen:
+                    os.unlink(self.speak)
+                self.empty_seen = not self.empty_seen
+                return
+            self.empty_seen = False
+            repeat = self.real_timing and data == self.last_taken
+            self.last_taken = data
+            os.unlink(self.speak)
+            if repeat or len(data) <= 8:
+                return
+            text = bytes((b + SHIFT) % 256 for b in data)[8:]
+            with self.lock:
+                self.spoken.append(text.decode("cp1252", "replace"))
+        except OSError:
+            pass
+
     def _loop(self):
         while self.running:
             if not self.paused:
-                try:
-                    with open(self.speak, "rb") as f:
-                        data = f.read(65536)
-                    os.unlink(self.speak)
-                    text = bytes((b + SHIFT) % 256 for b in data)[8:]
-                    with self.lock:
-                        self.spoken.append(text.decode("cp1252", "replace"))
-                except FileNotFoundError:
-                    pass
-                except OSError:
-                    pass
-            time.sleep(self.interval)
+                self._look()
+            self._wait_for_next_look()
 
     def say(self, phrase):
         record = stamp() + phrase.encode("cp1252")
@@ -156,10 +190,15 @@ def book_paragraphs(book):
 class Run:
     """One tutor started in a fresh install directory."""
 
-    def __init__(self, opts, book=True, altered=False, listener=True):
+    def __init__(self, opts, book=True, altered=False, listener=True, real_timing=False,
+                 stand_in=False):
         self.opts = opts
         self.home = tempfile.mkdtemp(prefix="verdel-e2e-")
-        if book:
+        if book == "fifo":
+            os.mkfifo(os.path.join(self.home, "orvane.txt"))
+        elif book == "directory":
+            os.mkdir(os.path.join(self.home, "orvane.txt"))
+        elif book:
             data = open(opts.book, "rb").read()
             if altered:
                 data = bytearray(data)
@@ -167,7 +206,11 @@ class Run:
                 data = bytes(data)
             with open(os.path.join(self.home, "orvane.txt"), "wb") as f:
                 f.write(data)
-        self.listener = FakeListener(self.home) if listener else None
+        if stand_in:
+            # A stand-in listening window that only notes each start.
+            name = "hearken.exe" if opts.wine else "hearken"
+            shutil.copy(opts.stand_in, os.path.join(self.home, name))
+        self.listener = FakeListener(self.home, real_timing=real_timing) if listener else None
         if opts.wine:
             command = "wine " + shellquote(opts.exe)
             env = {"VERDEL_HOME": "Z:" + self.home.replace("/", "\\")}
@@ -209,6 +252,14 @@ class Run:
         self.wait_row(4, "Please type: " + words[0] + " ", 10)
         return words
 
+    def listener_starts(self):
+        """The argument counts the stand-in window noted, one per start."""
+        try:
+            with open(os.path.join(self.home, "hearken-started.txt")) as f:
+                return f.read().split()
+        except OSError:
+            return []
+
     def __enter__(self):
         return self
 
@@ -235,14 +286,14 @@ def startup_lines(s):
 
 
 def scenario_startup_with_listener(opts):
-    with Run(opts) as run:
+    with Run(opts, stand_in=True) as run:
         run.wait_row(4, "Please type: ", 40)
+        check(run.listener_starts() == [], "a window answered, yet the tutor started one")
         spoken = run.listener.said()
         check(spoken[:2] == ["Hello and welcome.", "Loading verdel typing tutor application"],
               "first requests: %r" % spoken[:3])
         check(any(s.startswith("Get ready to type the first word.  It is ") for s in spoken),
               "the first word was not spoken: %r" % spoken)
-        check(not os.path.exists(os.path.join(run.home, "hearken")), "nothing else installed")
 
 
 def scenario_startup_messages(opts):
@@ -258,9 +309,12 @@ def scenario_startup_messages(opts):
 
 
 def scenario_no_listener(opts):
-    with Run(opts, listener=False) as run:
+    with Run(opts, listener=False, stand_in=True) as run:
         run.wait_screen("Starting Speech Component...",
                         lambda s: "Starting Speech Component..." in s, 20)
+        # The window is started once, from the install directory, with no
+        # arguments.
+        wait_for("the window to be started", run.listener_starts, 20, run.term.screen)
         # Say must not hang with nobody taking requests: the lesson reaches
         # the typing prompt anyway.
         run.wait_row(4, "Please type: ", 40)
@@ -270,6 +324,7 @@ def scenario_no_listener(opts):
         run.term.keys(word + " ")
         second = paragraphs[first].split(" ")[1]
         run.wait_row(4, "Please type: " + second + " ", 30)
+        check(run.listener_starts() == ["0"], "window starts: %r" % run.listener_starts())
 
 
 def scenario_chapter_and_typing(opts):
@@ -475,18 +530,29 @@ def scenario_hostile_keys(opts):
         check(run.term.exit_code() is None, "the tutor ended")
 
 
+def marks_all_right(row, word):
+    """Row 8 holds one right mark for each character of the word."""
+    return row.rstrip() == " " + "_" * len(word)
+
+
 def scenario_keys_while_say_waits(opts):
     with Run(opts) as run:
-        words = run.jump_to(50)
+        words = [w for w in run.jump_to(50) if w]
         # Nobody takes requests for a while: typing goes on meanwhile and no
-        # key is lost.
+        # key is lost. The last word stays unfinished so that row 8 still
+        # shows its marks.
         run.listener.paused = True
-        run.term.keys(words[0] + " " + words[1] + " " + words[2] + " ")
+        run.term.keys(words[0] + " " + words[1] + " " + words[2])
         time.sleep(2.0)
         run.listener.paused = False
-        run.wait_row(4, "Please type: " + words[3] + " ", 20)
-        check(not run.term.row(8).strip().replace("_", ""), "a key went missing or wrong: %r"
-              % run.term.row(8))
+        run.wait_row(7, " " + words[2], 20)
+        run.wait_row(4, "Please type: " + words[2] + " ", 5)
+        check(marks_all_right(run.term.row(8), words[2]),
+              "a key went missing or wrong: %r" % run.term.row(8))
+        # The check itself can fail: one wrong key shows at once.
+        run.term.keys("#")
+        run.wait_row(8, " " + "_" * len(words[2]) + "X", 10)
+        check(not marks_all_right(run.term.row(8), words[2]), "a wrong key passed the check")
 
 
 def scenario_idle_after_last(opts):
@@ -506,12 +572,142 @@ def scenario_idle_after_last(opts):
         run.wait_row(1, "Verdel Typing Tutor v1.00", 15)
         run.wait_row(3, " Normal", 5)
         # 81 characters: the last one wraps onto row 2, which is then blanked.
-        check(run.term.row(1).rstrip().endswith("800-555-010"), "row 1: %r" % run.term.row(1))
+        # (The empty message after "continue" may blank row 1 in between; the
+        # status screen draws it again every second.)
+        run.wait_screen("the whole title on row 1",
+                        lambda s: s[0].rstrip().endswith("800-555-010"), 5)
         # Commands have no effect any more.
         run.listener.say("exit program ")
         time.sleep(3)
         check(run.term.exit_code() is None, "exit program ended the finished tutor")
         run.wait_row(1, "Verdel Typing Tutor v1.00", 5)
+
+
+# ---- with a window that looks once a clock second ------------------------
+
+LOCATE_WORD = "oligarchy"
+
+
+def first_paragraph_with(opts, word):
+    return next(i for i, p in enumerate(book_paragraphs(opts.book)) if word in p.lower())
+
+
+def busy_command(opts, moment, command):
+    """Says a command while the tutor's main thread is busy speaking, then
+    checks that it acts on that command's own phrase."""
+    with Run(opts, real_timing=True) as run:
+        if moment == "startup":
+            # The command reader runs once the first request after the probe
+            # has been written.
+            run.wait_spoken("Loading verdel typing tutor application", 30)
+        elif moment == "help":
+            run.wait_row(4, "Please type: ", 40)
+            run.listener.say("help ")
+            run.wait_spoken("to jump to a chapter", 30)
+        elif moment == "presentation":
+            run.jump_to(20)
+            run.listener.say("result ")
+            run.wait_spoken("Please say 'continue' when finished viewing this page.", 20)
+            # The window is slow to take the announcement, so the tutor is
+            # still presenting when the command's phrase and the empty
+            # message after it have both been read.
+            run.listener.paused = True
+            run.listener.say("continue ")
+            run.wait_paragraph(21, 20)
+            threading.Timer(3.0, lambda: setattr(run.listener, "paused", False)).start()
+        if command == "chapter":
+            run.listener.say("chapter 100 ")
+            run.wait_paragraph(100, 40)
+        else:
+            run.listener.say("locate %s " % LOCATE_WORD)
+            run.wait_row(2, 'Finding: "%s"    -- is this correct?' % LOCATE_WORD, 40)
+            run.listener.say("yes ")
+            run.wait_paragraph(first_paragraph_with(opts, LOCATE_WORD), 20)
+
+
+def busy_scenario(moment, command):
+    def scenario(opts):
+        busy_command(opts, moment, command)
+    scenario.__name__ = "scenario_%s_during_%s" % (command, moment)
+    return scenario
+
+
+BUSY_SCENARIOS = [busy_scenario(m, c) for m in ("help", "presentation", "startup")
+                  for c in ("chapter", "locate")]
+
+
+def scenario_repeated_word_spoken(opts):
+    # "had had": the same word twice, typed faster than the window looks.
+    paragraphs = book_paragraphs(opts.book)
+    p = next(i for i, t in enumerate(paragraphs) if " had had " in t)
+    with Run(opts) as run:
+        words = [w for w in run.jump_to(p) if w]
+        at = next(i for i in range(len(words) - 1) if words[i] == words[i + 1] == "had")
+        run.term.keys(" ".join(words[:at - 1]) + " ")
+        run.wait_row(4, "Please type: " + words[at - 1] + " ", 30)
+        run.listener.real_timing = True
+        # Typed just after a clock second begins, so that both "had" become
+        # due within that same second.
+        while time.time() % 1.0 > 0.05:
+            time.sleep(0.005)
+        run.term.keys(" ".join(words[at - 1:at + 3]) + " ")
+        expected = words[at:at + 4]  # each word is spoken when it is due
+
+        def spoken_in_order():
+            said = run.listener.said()
+            return any(said[i:i + 4] == expected for i in range(len(said)))
+        wait_for("%r spoken one after the other" % expected, spoken_in_order, 30,
+                 lambda: run.listener.said()[-8:])
+
+
+def scenario_heard_link(opts):
+    # A heard.txt that is a symbolic link is neither read nor emptied.
+    with Run(opts) as run:
+        run.wait_row(4, "Please type: ", 40)
+        target = os.path.join(run.home, "elsewhere.txt")
+        record = bytes((b + SHIFT) % 256 for b in stamp() + b"help ")
+        with open(target, "wb") as f:
+            f.write(record)
+        link = os.path.join(run.home, "link.tmp")
+        os.symlink(target, link)
+        os.replace(link, run.listener.heard)
+        time.sleep(3.0)
+        check(open(target, "rb").read() == record, "the link's target was changed")
+        check("help page" not in run.screen_text(), "a phrase was read through the link")
+        os.unlink(run.listener.heard)
+        run.listener.say("chapter 12 ")  # the reader goes on
+        run.wait_paragraph(12)
+
+
+def scenario_speak_link(opts):
+    # A speak.txt that is a symbolic link is never written through.
+    with Run(opts) as run:
+        words = [w for w in run.jump_to(30) if w]
+        run.listener.paused = True
+        target = os.path.join(run.home, "elsewhere.txt")
+        with open(target, "wb") as f:
+            f.write(b"precious")
+        link = os.path.join(run.home, "link.tmp")
+        os.symlink(target, link)
+        os.replace(link, run.listener.speak)
+        run.term.keys(words[0] + " " + words[1] + " ")
+        run.wait_row(4, "Please type: " + words[2] + " ", 20)
+        time.sleep(5.0)  # longer than Say waits for a request to be taken
+        check(open(target, "rb").read() == b"precious", "written through the link")
+        os.unlink(run.listener.speak)
+        run.listener.paused = False
+        run.term.keys(words[2] + " ")
+        run.wait_spoken(words[3], 20)
+
+
+def book_not_a_file(kind):
+    def scenario(opts):
+        with Run(opts, book=kind) as run:
+            run.wait_screen("the missing-text report",
+                            lambda s: "Reason: Orvane (text) is missing!" in s, 30)
+            run.wait_exit(15)
+    scenario.__name__ = "scenario_book_is_" + kind
+    return scenario
 
 
 def scenario_signals_restore_terminal(opts):
@@ -542,7 +738,12 @@ SCENARIOS = [
     scenario_idle_after_last,
     scenario_keys_while_say_waits,
     scenario_signals_restore_terminal,
-]
+    scenario_repeated_word_spoken,
+    scenario_heard_link,
+    scenario_speak_link,
+    book_not_a_file("fifo"),
+    book_not_a_file("directory"),
+] + BUSY_SCENARIOS
 
 
 def main():
@@ -550,11 +751,14 @@ def main():
     ap.add_argument("--exe", required=True)
     ap.add_argument("--book", required=True)
     ap.add_argument("--wine", action="store_true")
+    ap.add_argument("--stand-in", dest="stand_in", required=True,
+                    help="the stand-in listening window, built for the same target")
     ap.add_argument("-k", dest="only", default="")
     ap.add_argument("-j", dest="jobs", type=int, default=3)
     opts = ap.parse_args()
     opts.exe = os.path.abspath(opts.exe)
     opts.book = os.path.abspath(opts.book)
+    opts.stand_in = os.path.abspath(opts.stand_in)
     chosen = [s for s in SCENARIOS
               if not opts.only or s.__name__ == "scenario_" + opts.only]
     if not chosen:

@@ -1,5 +1,6 @@
 #include "../../tutor/commands.h"
 #include "../../tutor/lesson.h"
+#include "../../tutor/locate.h"
 #include "../../tutor/state.h"
 #include "bookconstants.h"
 
@@ -38,17 +39,26 @@ TEST(Commands, KeywordTableAndPrecedence) {
         EXPECT_EQ(CommandForPhrase(c.phrase), c.code) << '"' << c.phrase << '"';
 }
 
-TEST(Commands, AMessageSetsPhraseAndCodeAndAPlainPhraseKeepsTheCode) {
+TEST(Commands, AMessageSetsPhraseAndCodeAndAPlainPhraseKeepsBoth) {
     commandCode = kCodeNone;
     HandleHeardMessage("12:00:00chapter 5 ");
     EXPECT_EQ(heardPhrase.get(), "chapter 5 ");
     EXPECT_EQ(commandCode.load(), kCodeChapter);
     HandleHeardMessage("12:00:01good morning ");
     EXPECT_EQ(heardPhrase.get(), "good morning ");
-    EXPECT_EQ(commandCode.load(), kCodeChapter);
-    HandleHeardMessage("");
+    HandleHeardMessage(""); // the empty message that follows every phrase
     EXPECT_EQ(heardPhrase.get(), "");
+    // The command and the phrase it came with survive both, for whoever acts
+    // on the code later (the main thread may be busy speaking meanwhile).
     EXPECT_EQ(commandCode.load(), kCodeChapter);
+    EXPECT_EQ(CommandPhrase(kCodeChapter), "chapter 5 ");
+    EXPECT_EQ(ParagraphBeforeChapter(CommandPhrase(kCodeChapter), 40), 4);
+
+    HandleHeardMessage("12:00:02locate harbour walls ");
+    HandleHeardMessage("");
+    EXPECT_EQ(commandCode.load(), kCodeLocate);
+    EXPECT_EQ(LocatePhraseFrom(CommandPhrase(kCodeLocate)), "harbour walls");
+    EXPECT_EQ(CommandPhrase(kCodeChapter), "chapter 5 ") << "each code keeps its own phrase";
     commandCode = kCodeNone;
 }
 

@@ -37,6 +37,32 @@ TEST(NumberText, NonFiniteNeverPrintsInfOrNan) {
     EXPECT_EQ(common::numberText(std::numeric_limits<long double>::quiet_NaN()), "?");
 }
 
+TEST(NumberText, WholeNumbersWithoutTheFloatingPointFormatter) {
+    const std::int64_t cases[] = {
+        0,
+        1,
+        -1,
+        43520,
+        1504112,
+        66233195,
+        -2147483647 - 1,
+        2147483647,
+        999999999999999,  // the last whole number written out
+        1000000000000000, // the first in exponent form
+        1234567890123456, // rounded up
+        1234567890123445, // a tie rounded to even (down)
+        1234567890123455, // a tie rounded to even (up)
+        9999999999999995, // rounds up into the next power of ten
+        -9223372036854775807 - 1,
+        9223372036854775807,
+    };
+    for (const std::int64_t v : cases)
+        EXPECT_EQ(common::wholeNumberText(v), common::numberText(static_cast<long double>(v))) << v;
+    EXPECT_EQ(common::wholeNumberText(167423), " 167423");
+    EXPECT_EQ(common::wholeNumberText(-5), "-5");
+    EXPECT_EQ(common::wholeNumberText(1000000000000000), " 1E+15");
+}
+
 TEST(ExchangeRecord, ShiftBothWaysOverEveryByte) {
     std::string all;
     for (int b = 0; b < 256; ++b)

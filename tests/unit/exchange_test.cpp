@@ -66,6 +66,35 @@ TEST_F(Exchange, SayWaitsUntilTheRequestIsTaken) {
     EXPECT_EQ(spoken().substr(8), "second");
 }
 
+TEST_F(Exchange, TheSameTextTwiceNeverRepeatsOnDisk) {
+    // "had had": the window takes each request at once, and the second comes
+    // within the same clock second. It does not speak a record equal to the
+    // one it took last, so the two must differ.
+    speakText = "had";
+    Say();
+    const std::string first = testutil::readAll(speakPath);
+    platform::deleteFile(speakPath);
+    Say();
+    const std::string second = testutil::readAll(speakPath);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(common::shiftUp(second).substr(8), "had");
+}
+
+TEST_F(Exchange, SayStampsWhenItWrites) {
+    speakText = "first";
+    Say();
+    std::thread window([&] {
+        platform::sleepMs(2100); // the window is slow to take the request
+        platform::deleteFile(speakPath);
+    });
+    speakText = "second";
+    const std::string before = platform::localTimeStamp();
+    Say();
+    window.join();
+    const std::string stamp = spoken().substr(0, 8);
+    EXPECT_NE(stamp, before) << "stamped before waiting for the window";
+}
+
 TEST_F(Exchange, SayNeverHangsWithoutAListener) {
     // Nobody takes requests: Say gives up after its bound and replaces the
     // stale request; a shorter text leaves no tail of the longer one.

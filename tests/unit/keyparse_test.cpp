@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "../../platform/platform.h"
@@ -48,6 +49,12 @@ TEST(TerminalKeys, Table) {
          {scan(83), scan(82), scan(73), scan(81)}},
         {"function keys", "\x1bOP\x1b[15~\x1b[24~", {scan(59), scan(63), scan(134)}},
         {"modified arrow", "\x1b[1;5C", {scan(77)}},
+        // 2^32 + 3: must not wrap round to 3 (Delete).
+        {"overlong number is no key",
+         "\x1b[4294967299~"
+         "a",
+         {"a"}},
+        {"very long number", "\x1b[99999999999999999999999999~", {}},
         {"lone escape", "\x1b", {"\x1b"}},
         {"escape then letter", "\x1bx", {"\x1b", "x"}},
         {"unknown sequence dropped",
@@ -87,6 +94,39 @@ TEST(ExchangeLock, AFileHeldByAnotherOpenerCannotBeHad) {
     ::close(fd);
     EXPECT_TRUE(platform::exchangeRead(path, 100, out));
     EXPECT_EQ(out, "held");
+}
+
+// Things a learner's install directory can hold in an exchange file's or the
+// book's place. No exchange call may use them (write through, empty or read
+// them); reading the book may follow a link but must neither block on a FIFO
+// nor take a directory for a file.
+TEST(ExchangeFiles, OnlyAPlainFileOfItsOwnIsUsed) {
+    const std::string dir = testutil::scratchDir("odd");
+    const std::string target = testutil::join(dir, "precious.txt");
+    const struct {
+        const char* name;
+        int (*make)(const char* target, const char* path);
+        bool readableAsBook;
+    } cases[] = {
+        {"symbolic link", [](const char* t, const char* p) { return ::symlink(t, p); }, true},
+        {"hard link", [](const char* t, const char* p) { return ::link(t, p); }, true},
+        {"fifo", [](const char*, const char* p) { return ::mkfifo(p, 0600); }, false},
+        {"directory", [](const char*, const char* p) { return ::mkdir(p, 0700); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testutil::writeAll(target, "precious");
+        const std::string path = testutil::join(dir, "heard.txt");
+        ASSERT_EQ(c.make(target.c_str(), path.c_str()), 0);
+        std::string out = "before";
+        EXPECT_FALSE(platform::exchangeRead(path, 100, out));
+        EXPECT_FALSE(platform::exchangeWrite(path, "x"));
+        EXPECT_FALSE(platform::exchangeTakeIfUnchanged(path, "precious", 100));
+        EXPECT_EQ(testutil::readAll(target), "precious");
+        EXPECT_EQ(platform::readFileNoCreate(path, 100, out), c.readableAsBook);
+        ::unlink(path.c_str());
+        ::rmdir(path.c_str());
+    }
 }
 
 } // namespace

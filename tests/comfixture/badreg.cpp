@@ -1,0 +1,6 @@
+// A COM server library whose registration fails and that cannot unregister.
+#include "../../platform/com.h"
+
+STDAPI DllRegisterServer() {
+    return SELFREG_E_CLASS;
+}

@@ -1,0 +1,459 @@
+// The Linux recogniser: number words, the grammar built from a book, and
+// pocketsphinx decoding of speech made with espeak-ng (real model, no double).
+#include "speechkit/grammar.h"
+#include "speechkit/lexicon.h"
+#include "speechkit/numberwords.h"
+#include "speechkit/recognizer.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const std::string kDictionary = "/usr/share/pocketsphinx/model/en-us/cmudict-en-us.dict";
+
+// A small book: a British spelling, a name no dictionary knows, a sentence
+// break and a comma that end runs of words.
+const char* const kBook = "The harbour walls of Orvane were old.  Money, said the rope-makers,\r\n"
+                          "was never enough for the city's lamps.\r\n";
+
+TEST(NumberWords, ReadsEveryFormOfZeroToNineHundredNinetyNine) {
+    struct Case {
+        const char* words;
+        int value;
+    } cases[] = {
+        {"zero", 0},
+        {"seven", 7},
+        {"twelve", 12},
+        {"nineteen", 19},
+        {"twenty", 20},
+        {"ninety nine", 99},
+        {"twenty-three", 23},
+        {"one hundred", 100},
+        {"a hundred", 100},
+        {"one hundred twelve", 112},
+        {"one hundred and twelve", 112},
+        {"a hundred and fifteen", 115},
+        {"five hundred", 500},
+        {"nine hundred and ninety nine", 999},
+        {"Two Hundred  Six", 206},
+        // Malformed: not one number of 0-999.
+        {"", -1},
+        {"twenty ten", -1},
+        {"ten two", -1},
+        {"five five", -1},
+        {"hundred", -1},
+        {"hundred five", -1},
+        {"one hundred and", -1},
+        {"and five", -1},
+        {"one hundred hundred", -1},
+        {"zero five", -1},
+        {"one thousand", -1},
+        {"ten hundred", -1},
+        {"twenty hundred", -1},
+        {"a", -1},
+        {"12", -1},
+        {"chapter twelve", -1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(speechkit::numberWordsToValue(c.words), c.value) << '"' << c.words << '"';
+}
+
+TEST(NumberWords, EveryValueReadsBackFromItsWordsWithAndWithoutAnd) {
+    for (int v = 0; v <= 999; ++v) {
+        for (bool withAnd : {false, true}) {
+            const std::string words = speechkit::valueToNumberWords(v, withAnd);
+            ASSERT_EQ(speechkit::numberWordsToValue(words), v) << '"' << words << '"';
+        }
+    }
+    EXPECT_EQ(speechkit::valueToNumberWords(1000), "");
+    EXPECT_EQ(speechkit::valueToNumberWords(-1), "");
+}
+
+class BookGrammar : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        lexicon = new speechkit::Lexicon;
+        ASSERT_TRUE(lexicon->load(kDictionary)) << "pocketsphinx-en-us is not installed";
+    }
+    static void TearDownTestSuite() {
+        delete lexicon;
+        lexicon = nullptr;
+    }
+    static speechkit::Lexicon* lexicon;
+};
+speechkit::Lexicon* BookGrammar::lexicon = nullptr;
+
+TEST_F(BookGrammar, DecoderWordsBecomeTheCommandsTextForm) {
+    speechkit::Grammar grammar;
+    grammar.build(kBook, *lexicon);
+    struct Case {
+        std::vector<std::string> words;
+        const char* text;
+    } cases[] = {
+        {{"help"}, "help "},
+        {{"<sil>", "yes", "<sil>"}, "yes "},
+        {{"no", "[NOISE]"}, "no "},
+        {{"continue"}, "continue "},
+        {{"result(2)"}, "result "},
+        {{"exit", "program"}, "exit program "},
+        {{"chapter", "twelve"}, "chapter 12 "},
+        {{"chapter(2)", "one", "hundred", "and", "twelve"}, "chapter 112 "},
+        {{"chapter", "zero"}, "chapter 0 "},
+        {{"locate", "harbour", "walls"}, "locate harbour walls "},
+        {{"locate", "orvane"}, "locate orvane "},
+        {{"locate", "the", "rope-makers"}, "locate the rope-makers "},
+        {{"locate", "city's", "lamps"}, "locate city's lamps "},
+        // Incomplete or not a command.
+        {{}, ""},
+        {{"<sil>"}, ""},
+        {{"exit"}, ""},
+        {{"program"}, ""},
+        {{"chapter"}, ""},
+        {{"chapter", "twenty", "ten"}, ""},
+        {{"help", "help"}, ""},
+        {{"help", "gbg_AH"}, ""},
+        {{"locate"}, ""},
+        // Runs break at punctuation and are at most three words long.
+        {{"locate", "old", "money"}, ""},
+        {{"locate", "money", "said"}, ""},
+        {{"locate", "the", "harbour", "walls", "of"}, ""},
+        {{"locate", "walls", "harbour"}, ""},
+        {{"locate", "ship"}, ""},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (const std::string& w : c.words)
+            shown += w + " ";
+        EXPECT_EQ(grammar.textForm(c.words), c.text) << shown;
+    }
+}
+
+TEST_F(BookGrammar, EveryBookWordCanBePronouncedAndEveryGrammarWordIsInTheDictionary) {
+    speechkit::Grammar grammar;
+    grammar.build(kBook, *lexicon);
+    EXPECT_TRUE(grammar.unpronounceable().empty());
+    std::vector<std::string> known;
+    for (const auto& entry : grammar.dictionary()) {
+        EXPECT_FALSE(entry.second.empty()) << entry.first;
+        known.push_back(speechkit::baseWord(entry.first));
+    }
+    for (const char* word :
+         {"help", "continue", "result", "exit", "program", "yes", "no", "chapter", "locate",
+          "hundred", "and", "twelve", "harbour", "orvane", "rope-makers", "city's", "lamps"})
+        EXPECT_NE(std::find(known.begin(), known.end(), word), known.end()) << word;
+}
+
+TEST_F(BookGrammar, WithoutABookEverythingButLocateStillWorks) {
+    speechkit::Grammar grammar;
+    grammar.build("", *lexicon);
+    EXPECT_FALSE(grammar.hasLocatePhrases());
+    EXPECT_EQ(grammar.textForm({"chapter", "nine", "hundred", "ninety", "nine"}), "chapter 999 ");
+    EXPECT_EQ(grammar.textForm({"exit", "program"}), "exit program ");
+    EXPECT_EQ(grammar.textForm({"locate", "harbour"}), "");
+}
+
+TEST(BookSegments, RunsOfWordsEndAtPunctuationAndDoubleSpaces) {
+    const auto segments = speechkit::bookSegments(kBook);
+    const std::vector<std::vector<std::string>> expected = {
+        {"the", "harbour", "walls", "of", "orvane", "were", "old"},
+        {"money"},
+        {"said", "the", "rope-makers"},
+        {"was", "never", "enough", "for", "the", "city's", "lamps"}};
+    EXPECT_EQ(segments, expected);
+}
+
+// Speech for the text, made by espeak-ng (22,050 Hz mono) and converted by
+// sox when another rate or channel count is asked for.
+std::string speech(const std::string& dir, const std::string& name, const std::string& text,
+                   int rate = 0, int channels = 1) {
+    const std::string raw = testutil::join(dir, name + ".raw.wav");
+    const std::string out = testutil::join(dir, name + ".wav");
+    const std::string said = testutil::join(dir, name + ".txt");
+    testutil::writeAll(said, text);
+    if (std::system(("espeak-ng -v en-us -w '" + raw + "' -f '" + said + "'").c_str()) != 0)
+        return "";
+    if (rate == 0) return std::rename(raw.c_str(), out.c_str()) == 0 ? out : "";
+    const int rc = std::system(("sox '" + raw + "' -r " + std::to_string(rate) + " -c " +
+                                std::to_string(channels) + " '" + out + "'")
+                                   .c_str());
+    return rc == 0 ? out : "";
+}
+
+// One recogniser (with the small book) for the tests that decode files: the
+// model takes a while to load.
+class RecognizerFiles : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir = new std::string(testutil::scratchDir("recognizer"));
+        const std::string book = testutil::join(*dir, "orvane.txt");
+        testutil::writeAll(book, kBook);
+        recognizer = new speechkit::Recognizer(book);
+    }
+    static void TearDownTestSuite() {
+        delete recognizer;
+        recognizer = nullptr;
+        delete dir;
+        dir = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(recognizer->ready()) << recognizer->error(); }
+    static std::string* dir;
+    static speechkit::Recognizer* recognizer;
+};
+std::string* RecognizerFiles::dir = nullptr;
+speechkit::Recognizer* RecognizerFiles::recognizer = nullptr;
+
+TEST_F(RecognizerFiles, SpokenCommandsInAnyRateAndChannelCount) {
+    struct Case {
+        const char* name;
+        const char* said;
+        int rate, channels;
+        const char* text;
+    } cases[] = {
+        {"chapter", "chapter twelve", 0, 1, "chapter 12 "},
+        {"chapter16k", "chapter one hundred and five", 16000, 1, "chapter 105 "},
+        {"stereo44k", "help", 44100, 2, "help "},
+        {"exit32k", "exit program", 32000, 1, "exit program "},
+        {"yes48k", "yes", 48000, 2, "yes "},
+        {"locate", "locate harbour walls", 0, 1, "locate harbour walls "},
+        {"locatename", "locate the city's lamps", 16000, 1, "locate the city's lamps "},
+    };
+    for (const Case& c : cases) {
+        const std::string path = speech(*dir, c.name, c.said, c.rate, c.channels);
+        ASSERT_FALSE(path.empty()) << "espeak-ng or sox failed";
+        EXPECT_EQ(recognizer->recognizeWavFile(path), c.text)
+            << c.name << ": " << recognizer->lastHypothesis();
+    }
+}
+
+std::string withLength(std::string bytes, std::size_t offset, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[offset + i] = static_cast<char>((value >> (8 * i)) & 0xff);
+    return bytes;
+}
+
+TEST_F(RecognizerFiles, BadFilesGiveNoTextAndNoCrash) {
+    const std::string good = testutil::readAll(speech(*dir, "good", "chapter twelve"));
+    ASSERT_GT(good.size(), 44u);
+    ASSERT_EQ(good.compare(36, 4, "data"), 0) << "espeak-ng wrote another header layout";
+    std::string random(5000, '\0');
+    for (std::size_t i = 0; i < random.size(); ++i)
+        random[i] = static_cast<char>((i * 7919u + 13u) >> 3);
+    std::string compressed = good;
+    compressed[20] = 2; // ADPCM
+    std::string noChannels = good;
+    noChannels[22] = 0;
+    struct Case {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"empty", ""},
+        {"random", random},
+        {"riffOnly", good.substr(0, 12)},
+        {"cutInFormat", good.substr(0, 30)},
+        {"headerOnly", good.substr(0, 44)},
+        {"noSamples", withLength(good.substr(0, 44), 40, 0)},
+        {"oneByteOfData", good.substr(0, 45)},
+        {"compressed", compressed},
+        {"noChannels", noChannels},
+        {"hugeDataLength", withLength(good.substr(0, 44), 40, 0xfffffff0u)},
+        {"hugeFormatChunk", withLength(good, 16, 0xfffffff0u)},
+    };
+    for (const Case& c : cases) {
+        const std::string path = testutil::join(*dir, std::string(c.name) + ".wav");
+        testutil::writeAll(path, c.bytes);
+        EXPECT_EQ(recognizer->recognizeWavFile(path), "") << c.name;
+    }
+    EXPECT_EQ(recognizer->recognizeWavFile(testutil::join(*dir, "missing.wav")), "");
+    EXPECT_EQ(recognizer->recognizeWavFile(*dir), ""); // a directory
+    EXPECT_EQ(recognizer->recognizeSamples(nullptr, 0, 16000), "");
+    // Still recognising after all that.
+    EXPECT_EQ(recognizer->recognizeWavFile(speech(*dir, "after", "continue")), "continue ");
+}
+
+TEST_F(RecognizerFiles, AFileCutShortIsReadAsFarAsItGoes) {
+    const std::string good = testutil::readAll(speech(*dir, "whole", "chapter twelve"));
+    ASSERT_GT(good.size(), 44u + 22050u);
+    // espeak-ng ends its speech with a third of a second of silence: cut a
+    // fifth of a second, the header still giving the full length.
+    const std::string cut = testutil::join(*dir, "cut.wav");
+    testutil::writeAll(cut, good.substr(0, good.size() - 22050 * 2 / 5));
+    EXPECT_EQ(recognizer->recognizeWavFile(cut), "chapter 12 ") << recognizer->lastHypothesis();
+    // An odd byte at the end (half a sample) is left out.
+    const std::string odd = testutil::join(*dir, "odd.wav");
+    testutil::writeAll(odd, good.substr(0, good.size() - 1));
+    EXPECT_EQ(recognizer->recognizeWavFile(odd), "chapter 12 ") << recognizer->lastHypothesis();
+}
+
+TEST_F(RecognizerFiles, SilenceAndNoiseAreNoCommand) {
+    std::vector<std::int16_t> silence(16000 * 2, 0);
+    EXPECT_EQ(recognizer->recognizeSamples(silence.data(), silence.size(), 16000), "");
+    std::vector<std::int16_t> hiss(16000 * 2);
+    std::uint32_t state = 1;
+    for (std::int16_t& s : hiss) {
+        state = state * 1664525u + 1013904223u;
+        s = static_cast<std::int16_t>(static_cast<int>(state >> 20) - 2048);
+    }
+    EXPECT_EQ(recognizer->recognizeSamples(hiss.data(), hiss.size(), 16000), "");
+}
+
+TEST_F(RecognizerFiles, StoppingWhileAFileIsDecodedIsHarmless) {
+    // Not listening: stop does nothing, from any thread, while a decode runs.
+    const std::string path = speech(*dir, "long", "chapter one hundred and twelve");
+    std::string text;
+    std::thread decoding([&] { text = recognizer->recognizeWavFile(path); });
+    for (int i = 0; i < 50; ++i)
+        recognizer->stopListening();
+    decoding.join();
+    EXPECT_EQ(text, "chapter 112 ");
+    EXPECT_FALSE(recognizer->listening());
+}
+
+TEST(RecognizerBook, MissingBookStillRecognisesEverythingButLocate) {
+    const std::string dir = testutil::scratchDir("recognizer-nobook");
+    speechkit::Recognizer recognizer(testutil::join(dir, "orvane.txt"));
+    ASSERT_TRUE(recognizer.ready()) << recognizer.error();
+    EXPECT_EQ(recognizer.locatePhraseCount(), 0u);
+    EXPECT_EQ(recognizer.recognizeWavFile(speech(dir, "chapter", "chapter forty two")),
+              "chapter 42 ");
+    EXPECT_EQ(recognizer.recognizeWavFile(speech(dir, "no", "no")), "no ");
+    const std::string locate = recognizer.recognizeWavFile(speech(dir, "locate", "locate harbour"));
+    EXPECT_EQ(locate.rfind("locate", 0), std::string::npos) << locate;
+}
+
+TEST(RecognizerBook, NoModelIsReportedNotThrown) {
+    speechkit::RecognizerTuning tuning;
+    tuning.modelDir = "/nonexistent/model";
+    speechkit::Recognizer recognizer(VERDEL_SOURCE_BOOK, tuning);
+    EXPECT_FALSE(recognizer.ready());
+    EXPECT_FALSE(recognizer.error().empty());
+    EXPECT_EQ(recognizer.recognizeWavFile("/nonexistent.wav"), "");
+    EXPECT_FALSE(recognizer.startListening([](const std::string&) {}));
+    EXPECT_FALSE(recognizer.listening());
+    recognizer.stopListening();
+}
+
+// Live capture needs a PulseAudio server: the test driver starts a private
+// one (null sink, its monitor the default source) and names it in
+// PULSE_SERVER; without one these tests are skipped.
+class RecognizerLive : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::getenv("PULSE_SERVER"))
+            GTEST_SKIP() << "no private PulseAudio server (run under with_pulse.py)";
+        dir = testutil::scratchDir("recognizer-live");
+        testutil::writeAll(testutil::join(dir, "orvane.txt"), kBook);
+        recognizer.reset(new speechkit::Recognizer(testutil::join(dir, "orvane.txt")));
+        ASSERT_TRUE(recognizer->ready()) << recognizer->error();
+    }
+    void TearDown() override { recognizer.reset(); }
+
+    // Plays speech into the null sink, at 16 kHz as the sink runs.
+    void play(const std::string& name, const std::string& text) {
+        const std::string path = speech(dir, name, text, 16000, 1);
+        ASSERT_FALSE(path.empty());
+        ASSERT_EQ(std::system(("paplay '" + path + "'").c_str()), 0);
+    }
+
+    struct Heard {
+        std::mutex lock;
+        std::vector<std::string> texts;
+        std::atomic<bool> stopped{false};
+        std::atomic<int> afterStop{0};
+        void add(const std::string& t) {
+            if (stopped) ++afterStop;
+            std::lock_guard<std::mutex> hold(lock);
+            texts.push_back(t);
+        }
+        std::size_t count() {
+            std::lock_guard<std::mutex> hold(lock);
+            return texts.size();
+        }
+    };
+    bool waitFor(Heard& heard, std::size_t n) {
+        for (int i = 0; i < 300 && heard.count() < n; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return heard.count() >= n;
+    }
+
+    std::string dir;
+    std::unique_ptr<speechkit::Recognizer> recognizer;
+};
+
+TEST_F(RecognizerLive, HearsCommandsPlayedIntoTheMicrophoneAndStartingTwiceIsHarmless) {
+    Heard heard;
+    auto onText = [&heard](const std::string& t) { heard.add(t); };
+    ASSERT_TRUE(recognizer->startListening(onText));
+    EXPECT_TRUE(recognizer->startListening(onText)); // still one worker
+    EXPECT_TRUE(recognizer->listening());
+    play("chapter", "chapter twelve");
+    ASSERT_TRUE(waitFor(heard, 1));
+    play("help", "help");
+    ASSERT_TRUE(waitFor(heard, 2));
+    recognizer->stopListening();
+    EXPECT_FALSE(recognizer->listening());
+    EXPECT_EQ(heard.texts, (std::vector<std::string>{"chapter 12 ", "help "}));
+    // And again after a stop.
+    ASSERT_TRUE(recognizer->startListening(onText));
+    play("yes", "yes");
+    ASSERT_TRUE(waitFor(heard, 3));
+    EXPECT_EQ(heard.texts.back(), "yes ");
+}
+
+TEST_F(RecognizerLive, NothingArrivesOnceStopHasReturned) {
+    Heard heard;
+    ASSERT_TRUE(recognizer->startListening([&heard](const std::string& t) { heard.add(t); }));
+    // Stop while the speech is still being heard and decoded.
+    std::thread player([this] { play("long", "chapter nine hundred and ninety nine"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(900));
+    recognizer->stopListening();
+    heard.stopped = true;
+    player.join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(heard.afterStop, 0);
+    EXPECT_FALSE(recognizer->listening());
+}
+
+TEST_F(RecognizerLive, StopFromTheHandlerItselfEndsListening) {
+    Heard heard;
+    ASSERT_TRUE(recognizer->startListening([&](const std::string& t) {
+        heard.add(t);
+        recognizer->stopListening();
+    }));
+    play("continue", "continue");
+    ASSERT_TRUE(waitFor(heard, 1));
+    for (int i = 0; i < 100 && recognizer->listening(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(recognizer->listening());
+    EXPECT_EQ(heard.texts, std::vector<std::string>{"continue "});
+    ASSERT_TRUE(recognizer->startListening([&](const std::string& t) { heard.add(t); }));
+    recognizer->stopListening();
+}
+
+TEST(RecognizerNoDevice, StartListeningWithoutAServerFailsAtOnce) {
+    const std::string dir = testutil::scratchDir("recognizer-nodevice");
+    const char* old = std::getenv("PULSE_SERVER");
+    const std::string saved = old ? old : "";
+    setenv("PULSE_SERVER", ("unix:" + testutil::join(dir, "no-such-socket")).c_str(), 1);
+    speechkit::Recognizer recognizer("");
+    ASSERT_TRUE(recognizer.ready()) << recognizer.error();
+    EXPECT_FALSE(recognizer.startListening([](const std::string&) {}));
+    EXPECT_FALSE(recognizer.listening());
+    recognizer.stopListening();
+    if (old)
+        setenv("PULSE_SERVER", saved.c_str(), 1);
+    else
+        unsetenv("PULSE_SERVER");
+}
+
+} // namespace
