@@ -101,8 +101,9 @@ int main(int argc, char** argv) {
         else if (a == "--tune" && i + 1 < argc && apply(tuning, argv[i + 1]))
             ++i;
         else {
-            std::cerr << "usage: recognizer_bench --book BOOK --set DIR [--stream] [--errors] "
-                         "[--tune key=value]...\n";
+            std::cerr
+                << "usage: recognizer_bench --book BOOK --set DIR [--stream] [--errors] [--scores] "
+                   "[--tune key=value]...\n";
             return 2;
         }
     }
@@ -135,6 +136,7 @@ int main(int argc, char** argv) {
 
     struct Tally {
         int total = 0, right = 0, delivered = 0;
+        std::vector<double> tails;
     };
     std::map<std::string, Tally> tally;
     std::vector<std::string> order;
@@ -149,6 +151,7 @@ int main(int argc, char** argv) {
         ++t.total;
         if (text == it.expected) ++t.right;
         if (!text.empty()) ++t.delivered;
+        t.tails.push_back(timing.tailSeconds);
         if (showScores)
             std::printf("SCORE %s %d %d %.1f\n", it.kind.c_str(), text == it.expected ? 1 : 0,
                         text.empty() ? 0 : 1, recognizer.lastMargin());
@@ -158,12 +161,14 @@ int main(int argc, char** argv) {
                         recognizer.lastHypothesis().c_str());
     }
 
-    std::printf("\n| class | utterances | exact text | delivered as a command |\n");
-    std::printf("|---|---|---|---|\n");
+    std::printf("\n| class | utterances | exact text | delivered as a command | median end of "
+                "audio to result |\n");
+    std::printf("|---|---|---|---|---|\n");
     for (const std::string& kind : order) {
-        const Tally& t = tally[kind];
-        std::printf("| %s | %d | %.1f%% | %.1f%% |\n", kind.c_str(), t.total,
-                    100.0 * t.right / t.total, 100.0 * t.delivered / t.total);
+        Tally& t = tally[kind];
+        std::printf("| %s | %d | %.1f%% | %.1f%% | %.1f ms |\n", kind.c_str(), t.total,
+                    100.0 * t.right / t.total, 100.0 * t.delivered / t.total,
+                    1000 * percentile(t.tails, 0.5));
     }
     std::printf("\nmode: %s\n", stream ? "streamed in 50 ms blocks" : "whole utterance");
     std::printf("end of audio to result: median %.1f ms, 90%% %.1f ms, max %.1f ms\n",
