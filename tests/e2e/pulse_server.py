@@ -11,7 +11,10 @@ import time
 
 
 class PulseServer:
-    def __init__(self, folder):
+    def __init__(self, folder, speaker=False):
+        """speaker: programs play into a second null sink of their own, so
+        that only what is played into "vmic" reaches the microphone (as with
+        a headset)."""
         self.folder = folder
         os.makedirs(os.path.join(folder, "home"), exist_ok=True)
         os.chmod(folder, 0o700)
@@ -22,6 +25,9 @@ class PulseServer:
                     "load-module module-null-sink sink_name=vmic rate=16000 channels=1 "
                     "norewinds=1\nset-default-sink vmic\nset-default-source vmic.monitor\n" %
                     folder)
+            if speaker:
+                f.write("load-module module-null-sink sink_name=speaker rate=22050 channels=1\n"
+                        "set-default-sink speaker\n")
         env = dict(os.environ, HOME=os.path.join(folder, "home"), XDG_RUNTIME_DIR=folder)
         env.update(self.env)
         self.proc = subprocess.Popen(

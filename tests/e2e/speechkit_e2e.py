@@ -23,6 +23,7 @@ import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import hearken_e2e as he  # noqa: E402  (display, install directory, winprobe)
+import tutor_e2e  # noqa: E402  (the tutor in tmux)
 import desktop  # noqa: E402  (a private display and Wine session)
 from pulse_server import PulseServer  # noqa: E402
 
@@ -194,7 +195,51 @@ def scenario_live_microphone(opts):
         he.wait_exit(hearken, 30)
 
 
-SCENARIOS = [scenario_inbox_to_heard, scenario_live_microphone]
+def scenario_live_tutor(opts):
+    """Linux with the recogniser, nothing simulated: the tutor starts hearken
+    (headless, so listening at once) from the install directory; "chapter
+    twelve" played into the microphone moves the lesson to paragraph 12. The
+    tutor's own speech goes to another sink, as a headset keeps it out of the
+    microphone."""
+    he.check(opts.tutor and opts.comlib, "--tutor and --comlib are needed")
+    with SpeechWorld(opts, simulate=False) as world, \
+            PulseServer(os.path.join(world.root, "pulse"), speaker=True) as pulse:
+        world.env.update(pulse.env)
+        for f in (opts.hearken, opts.comlib):
+            shutil.copy(f, world.home.dir)
+        made = os.path.join(world.root, "made.wav")
+        speech = os.path.join(world.root, "chapter12.wav")
+        subprocess.run(["espeak-ng", "-v", "en-us", "-w", made, "chapter twelve"], check=True)
+        subprocess.run(["sox", "-v", "0.9", made, "-r", "16000", "-c", "1", "-b", "16", speech],
+                       check=True)
+        env = {k: world.env[k] for k in ("VERDEL_HOME", "XDG_DATA_HOME", "PULSE_SERVER")}
+        term = tutor_e2e.Terminal("env -u DISPLAY -u WAYLAND_DISPLAY " +
+                                  tutor_e2e.shellquote(opts.tutor), env, world.root)
+
+        def screen():
+            return "\n".join(term.screen())
+
+        def at_paragraph_12():
+            return (term.row(2) + " " * 80)[59:].startswith(" 12 0")
+
+        try:
+            he.wait_for("the typing prompt", lambda: term.row(4).startswith("Please type: "),
+                        90, screen)
+            # The model may still be loading: say it again until it is heard.
+            for _ in range(8):
+                subprocess.run(["paplay", "-d", "vmic", speech], env=world.env, check=True,
+                               timeout=30)
+                try:
+                    he.wait_for("paragraph 12", at_paragraph_12, 5, screen)
+                    break
+                except he.Failure:
+                    continue
+            he.check(at_paragraph_12(), "not at paragraph 12:\n" + screen())
+        finally:
+            term.close()
+
+
+SCENARIOS = [scenario_inbox_to_heard, scenario_live_microphone, scenario_live_tutor]
 
 
 def main():
@@ -206,9 +251,11 @@ def main():
     ap.add_argument("--winprobe")
     ap.add_argument("--regsvr")
     ap.add_argument("--speech", action="store_true")
+    ap.add_argument("--tutor")
+    ap.add_argument("--comlib")
     ap.add_argument("-k", dest="only", default="")
     opts = ap.parse_args()
-    for attr in ("hearken", "component", "book", "winprobe", "regsvr"):
+    for attr in ("hearken", "component", "book", "winprobe", "regsvr", "tutor", "comlib"):
         if getattr(opts, attr):
             setattr(opts, attr, os.path.abspath(getattr(opts, attr)))
     chosen = [s for s in SCENARIOS if not opts.only or s.__name__ == "scenario_" + opts.only]
