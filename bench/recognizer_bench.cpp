@@ -63,8 +63,12 @@ bool apply(speechkit::RecognizerTuning& t, const std::string& setting) {
         t.locatePass = std::atoi(value.c_str());
     else if (key == "candidates")
         t.candidates = std::atoi(value.c_str());
-    else if (key == "rejectMargin")
-        t.rejectMargin = std::atof(value.c_str());
+    else if (key == "minFramesPerPhone")
+        t.minFramesPerPhone = std::atof(value.c_str());
+    else if (key == "maxLoudFramesOutside")
+        t.maxLoudFramesOutside = std::atoi(value.c_str());
+    else if (key == "loudDb")
+        t.loudDb = std::atof(value.c_str());
     else if (key == "nbest")
         t.nbest = std::atoi(value.c_str());
     else if (key == "vadPostSpeech")
@@ -153,8 +157,9 @@ int main(int argc, char** argv) {
         if (!text.empty()) ++t.delivered;
         t.tails.push_back(timing.tailSeconds);
         if (showScores)
-            std::printf("SCORE %s %d %d %.1f\n", it.kind.c_str(), text == it.expected ? 1 : 0,
-                        text.empty() ? 0 : 1, recognizer.lastMargin());
+            std::printf("SCORE %s %s %d %d [%s] %s\n", it.kind.c_str(), it.file.c_str(),
+                        text == it.expected ? 1 : 0, text.empty() ? 0 : 1,
+                        recognizer.lastHypothesis().c_str(), recognizer.lastRejection().c_str());
         if (showErrors && text != it.expected)
             std::printf("ERR %-10s %-40s want \"%s\" got \"%s\" [%s]\n", it.kind.c_str(),
                         it.file.c_str(), it.expected.c_str(), text.c_str(),

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <mutex>
 #include <pocketsphinx.h>
+#include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/err.h>
 #include <sphinxbase/fsg_model.h>
 #include <sstream>
@@ -28,7 +29,6 @@ const int kRate = 16000;
 const char* const kSearch = "commands";
 const char* const kLocateSearch = "locate";
 const char* const kRunsSearch = "runs";
-const char* const kPhoneSearch = "phones";
 // An utterance longer than this is no command (continuous noise, talk).
 const double kMaxUtteranceSeconds = 12.0;
 
@@ -89,10 +89,7 @@ struct Recognizer::Impl {
     // The one decoder is shared by file recognition and the listening worker.
     mutable std::mutex decodeLock;
     bool hasLocateModel = false;
-    bool hasPhoneLoop = false;
-    double lastConfidence = 0;
-    double resultScore = 0; // of the search that gave the result
-    int resultFrames = 0;
+    std::string lastRejection;     // why the last result was not delivered
     unsigned long fileDecodes = 0; // tells the worker its utterance was interrupted
     std::string lastHypothesis;
     Timing lastTiming;
@@ -112,11 +109,11 @@ struct Recognizer::Impl {
     std::string locatePass(const std::vector<std::int16_t>& audio,
                            const std::vector<std::string>& firstPass);
     bool setGrammar(const char* name, const std::string& fsgText);
-    static double acousticScore(ps_seg_t* seg, int* frames);
-    // How much better free phones match the audio than the grammar's result
-    // did (acoustic score per frame, 0 or more).
-    double phoneLoopMargin(const std::vector<std::int16_t>& audio, double grammarScore,
-                           int grammarFrames);
+    // "" when the decoder's result fits the audio like a spoken command;
+    // else why not. The grammar always finds its nearest command, also in
+    // talk that is none: then words come out far too short, or pauses and
+    // noises cover loud speech.
+    std::string implausible(ps_seg_t* seg, const std::vector<std::int16_t>& audio);
     std::vector<std::string> resultWords(ps_seg_t* seg, std::string* shown);
     std::string decode(const std::vector<std::int16_t>& audio, bool whole);
     void listen(std::unique_ptr<AudioCapture> device, TextHandler onText);
@@ -173,11 +170,6 @@ void Recognizer::Impl::init(const std::string& bookPath) {
         error = "cannot build the command grammar";
         return;
     }
-    // Free phones, to tell speech outside the vocabulary by how much better
-    // they match it than the grammar does.
-    const std::string phoneModel = tuning.modelDir + "/en-us-phone.lm.bin";
-    hasPhoneLoop = ps_set_allphone_file(ps, kPhoneSearch, phoneModel.c_str()) == 0;
-    ps_set_search(ps, kSearch);
     if (grammar.hasLocatePhrases()) {
         // The decoder reads language models from files only: hand it one
         // that lives in memory.
@@ -225,23 +217,6 @@ bool Recognizer::Impl::setGrammar(const char* name, const std::string& text) {
     return ok;
 }
 
-// The acoustic score of the decoder's current result, and the frames it spans.
-double Recognizer::Impl::acousticScore(ps_seg_t* seg, int* frames) {
-    double total = 0;
-    int first = -1, last = -1;
-    for (; seg; seg = ps_seg_next(seg)) {
-        int32 ascr = 0, lscr = 0, lback = 0;
-        ps_seg_prob(seg, &ascr, &lscr, &lback);
-        total += ascr;
-        int sf = 0, ef = 0;
-        ps_seg_frames(seg, &sf, &ef);
-        if (first < 0) first = sf;
-        last = ef;
-    }
-    *frames = first < 0 ? 0 : last - first + 1;
-    return total;
-}
-
 // The words of the decoder's current result, without pauses and fillers.
 std::vector<std::string> Recognizer::Impl::resultWords(ps_seg_t* seg, std::string* shown) {
     std::vector<std::string> words;
@@ -256,19 +231,47 @@ std::vector<std::string> Recognizer::Impl::resultWords(ps_seg_t* seg, std::strin
     return words;
 }
 
-double Recognizer::Impl::phoneLoopMargin(const std::vector<std::int16_t>& audio,
-                                         double grammarScore, int grammarFrames) {
-    if (!hasPhoneLoop || grammarFrames <= 0 || ps_set_search(ps, kPhoneSearch) < 0) return 0;
-    double margin = 0;
-    if (ps_start_utt(ps) == 0) {
-        ps_process_raw(ps, audio.data(), audio.size(), FALSE, TRUE);
-        ps_end_utt(ps);
-        int frames = 0;
-        const double phones = acousticScore(ps_seg_iter(ps), &frames);
-        margin = std::max(0.0, (phones - grammarScore) / grammarFrames);
+std::string Recognizer::Impl::implausible(ps_seg_t* seg, const std::vector<std::int16_t>& audio) {
+    // Loud frames of the audio: within `loudDb` of its loudest tenth of a
+    // second. The decoder drops some frames between pauses, so its frames
+    // are not matched to the audio one by one: the loud frames beyond those
+    // its words cover are speech that the words do not account for.
+    const std::size_t frame = kRate / 100; // the decoder's frame rate
+    const double loud = speechLevel(audio) * std::pow(10.0, -tuning.loudDb / 20) * frame;
+    int loudFrames = 0;
+    for (std::size_t at = 0; at + frame <= audio.size(); at += frame) {
+        double sum = 0;
+        for (std::size_t i = at; i < at + frame; ++i)
+            sum += std::fabs(double(audio[i]));
+        loudFrames += sum > loud ? 1 : 0;
     }
-    ps_set_search(ps, kSearch);
-    return margin;
+    int wordFrames = 0;
+    bool keyword = true; // the first word, and "program" after "exit"
+    for (; seg; seg = ps_seg_next(seg)) {
+        const char* w = ps_seg_word(seg);
+        if (!w) continue;
+        const std::string base = baseWord(w);
+        if (base.empty() || base[0] == '<' || base[0] == '[' || base == "(NULL)") continue;
+        int sf = 0, ef = 0;
+        ps_seg_frames(seg, &sf, &ef);
+        wordFrames += ef - sf + 1;
+        // Only the keywords: short words of a phrase ("the", "of") are
+        // rightly said in a few frames.
+        if (!keyword && base != "program") continue;
+        keyword = false;
+        int phones = 0;
+        if (char* pron = ps_lookup_word(ps, w)) {
+            std::istringstream in(pron);
+            for (std::string p; in >> p;)
+                ++phones;
+            ckd_free(pron);
+        }
+        if (ef - sf + 1 < tuning.minFramesPerPhone * phones)
+            return std::string(w) + " too short (" + std::to_string(ef - sf + 1) + " frames)";
+    }
+    if (loudFrames - wordFrames > tuning.maxLoudFramesOutside)
+        return "speech outside the words (" + std::to_string(loudFrames - wordFrames) + " frames)";
+    return "";
 }
 
 std::string Recognizer::Impl::locatePass(const std::vector<std::int16_t>& audio,
@@ -309,7 +312,8 @@ std::string Recognizer::Impl::locatePass(const std::vector<std::int16_t>& audio,
         std::string shown;
         text = grammar.textForm(resultWords(ps_seg_iter(ps), &shown));
         lastHypothesis += " => " + shown;
-        resultScore = acousticScore(ps_seg_iter(ps), &resultFrames);
+        if (!text.empty()) lastRejection = implausible(ps_seg_iter(ps), audio);
+        if (!lastRejection.empty()) text.clear();
     }
     ps_set_search(ps, kSearch);
     return text;
@@ -332,7 +336,8 @@ std::string Recognizer::Impl::finishUtterance(const std::vector<std::int16_t>& a
     }
     lastHypothesis = raw;
     std::string text = grammar.textForm(words);
-    resultScore = acousticScore(ps_seg_iter(ps), &resultFrames);
+    lastRejection.clear();
+    if (!text.empty()) lastRejection = implausible(ps_seg_iter(ps), audio);
     // The first pass only knows "locate" and some words of the book: which
     // run of the book it was is the second pass's to say.
     std::string head;
@@ -342,15 +347,9 @@ std::string Recognizer::Impl::finishUtterance(const std::vector<std::int16_t>& a
         head = b;
         break;
     }
+    if (!lastRejection.empty()) return "";
     if (head == "locate" && (tuning.locatePass == 2 || (tuning.locatePass == 1 && text.empty())))
         text = locatePass(audio, resultWords(ps_seg_iter(ps), nullptr));
-    // Speech outside the vocabulary still gets the grammar's nearest match:
-    // deliver it only when free phones do not match the audio much better.
-    lastConfidence = 0;
-    if (!text.empty() && tuning.rejectMargin > 0) {
-        lastConfidence = phoneLoopMargin(audio, resultScore, resultFrames);
-        if (lastConfidence > tuning.rejectMargin) text.clear();
-    }
     return text;
 }
 
@@ -534,9 +533,9 @@ Recognizer::Timing Recognizer::lastTiming() const {
     return impl_->lastTiming;
 }
 
-double Recognizer::lastMargin() const {
+std::string Recognizer::lastRejection() const {
     std::lock_guard<std::mutex> hold(impl_->decodeLock);
-    return impl_->lastConfidence;
+    return impl_->lastRejection;
 }
 
 std::size_t Recognizer::locatePhraseCount() const {

@@ -19,9 +19,14 @@ struct RecognizerTuning {
     double garbagePhone = 1e-3; // probability of each phone of the out-of-vocabulary loop
     double garbageEntry = 1.0;  // 0: no such loop
     double locateEntry = 1.0;
-    double lmDiscount = 0.1;    // of each n-gram count of the book's runs (second pass)
-    int locatePass = 2;         // second pass: 0 never, 1 when the first found no run, 2 always
-    double rejectMargin = 0;    // per frame: free phones better than the result by more: no command
+    double lmDiscount = 0.1; // of each n-gram count of the book's runs (second pass)
+    int locatePass = 2;      // second pass: 0 never, 1 when the first found no run, 2 always
+    // A result is no command when a word of it lasts less than this many
+    // frames (10 ms) per phone, or when more loud frames (within loudDb of
+    // the loudest) than this lie outside its words.
+    double minFramesPerPhone = 6;
+    int maxLoudFramesOutside = 40;
+    double loudDb = 20;
     int candidates = 100;       // runs of the book decided between on the audio
     int nbest = 5;              // second-pass hypotheses searched for a run of the book
     bool wholeUtterance = true; // a file's audio decoded as one block (batch normalisation)
@@ -75,9 +80,9 @@ class Recognizer {
         double tailSeconds = 0;
     };
     Timing lastTiming() const;
-    // How much better free phones matched the last utterance than the
-    // grammar's result did (acoustic score per frame; 0 when not measured).
-    double lastMargin() const;
+    // Why the grammar's result for the last utterance was not taken for a
+    // command ("" when it was, or when nothing matched at all).
+    std::string lastRejection() const;
     // What the book gave: phrases after "locate", and words left out.
     std::size_t locatePhraseCount() const;
     std::size_t unpronounceableWordCount() const;

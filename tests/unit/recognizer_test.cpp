@@ -232,7 +232,8 @@ TEST_F(RecognizerFiles, SpokenCommandsInAnyRateAndChannelCount) {
         const std::string path = speech(*dir, c.name, c.said, c.rate, c.channels);
         ASSERT_FALSE(path.empty()) << "espeak-ng or sox failed";
         EXPECT_EQ(recognizer->recognizeWavFile(path), c.text)
-            << c.name << ": " << recognizer->lastHypothesis();
+            << c.name << ": " << recognizer->lastHypothesis() << " / "
+            << recognizer->lastRejection();
     }
 }
 
