@@ -293,6 +293,14 @@ std::string Recognizer::Impl::locatePass(const std::vector<std::int16_t>& audio,
             }
             std::vector<std::string> words = resultWords(ps_nbest_seg(nb), nullptr);
             if (!words.empty() && words.front() == "locate") words.erase(words.begin());
+            // Free of the grammar, the words after "locate" show talk that
+            // goes on far longer than a phrase of the book.
+            if (tried == 1 && words.size() > static_cast<std::size_t>(tuning.maxLocateWords)) {
+                lastRejection = std::to_string(words.size()) + " words after locate";
+                ps_nbest_free(nb);
+                ps_set_search(ps, kSearch);
+                return "";
+            }
             if (!words.empty() && std::find(heard.begin(), heard.end(), words) == heard.end()) {
                 heard.push_back(words);
                 lastHypothesis += " |";
@@ -337,7 +345,6 @@ std::string Recognizer::Impl::finishUtterance(const std::vector<std::int16_t>& a
     lastHypothesis = raw;
     std::string text = grammar.textForm(words);
     lastRejection.clear();
-    if (!text.empty()) lastRejection = implausible(ps_seg_iter(ps), audio);
     // The first pass only knows "locate" and some words of the book: which
     // run of the book it was is the second pass's to say.
     std::string head;
@@ -347,6 +354,7 @@ std::string Recognizer::Impl::finishUtterance(const std::vector<std::int16_t>& a
         head = b;
         break;
     }
+    if (!text.empty() || head == "locate") lastRejection = implausible(ps_seg_iter(ps), audio);
     if (!lastRejection.empty()) return "";
     if (head == "locate" && (tuning.locatePass == 2 || (tuning.locatePass == 1 && text.empty())))
         text = locatePass(audio, resultWords(ps_seg_iter(ps), nullptr));

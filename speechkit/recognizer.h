@@ -27,6 +27,9 @@ struct RecognizerTuning {
     double minFramesPerPhone = 6;
     int maxLoudFramesOutside = 40;
     double loudDb = 20;
+    // More words than this after "locate" in the book model's best
+    // hypothesis: talk, not a phrase of one to three words.
+    int maxLocateWords = 4;
     int candidates = 100;       // runs of the book decided between on the audio
     int nbest = 5;              // second-pass hypotheses searched for a run of the book
     bool wholeUtterance = true; // a file's audio decoded as one block (batch normalisation)
