@@ -308,6 +308,27 @@ TEST_F(RecognizerFiles, SilenceAndNoiseAreNoCommand) {
     EXPECT_EQ(recognizer->recognizeSamples(hiss.data(), hiss.size(), 16000), "");
 }
 
+TEST_F(RecognizerFiles, TalkIsNoCommandAndTheNextCommandIsStillHeard) {
+    // The grammar finds its nearest command in any talk: here a "result"
+    // that leaves most of the speech unaccounted for, a "locate" and a
+    // "chapter" far too short, and a "locate" followed by a whole sentence.
+    const char* const talk[] = {
+        "please turn off the lights when you go",
+        "the train was late because of the snow",
+        "that was a really good film",
+        "i am not sure what you mean",
+        "could you pass me the salt please",
+    };
+    int i = 0;
+    for (const char* said : talk) {
+        const std::string name = "talk" + std::to_string(i++);
+        EXPECT_EQ(recognizer->recognizeWavFile(speech(*dir, name, said)), "")
+            << said << ": " << recognizer->lastHypothesis();
+        EXPECT_EQ(recognizer->recognizeWavFile(speech(*dir, name + "help", "help")), "help ")
+            << "after " << said << ": " << recognizer->lastHypothesis();
+    }
+}
+
 TEST_F(RecognizerFiles, StoppingWhileAFileIsDecodedIsHarmless) {
     // Not listening: stop does nothing, from any thread, while a decode runs.
     const std::string path = speech(*dir, "long", "chapter one hundred and twelve");
