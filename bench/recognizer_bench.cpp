@@ -1,23 +1,35 @@
 // Accuracy, speed and memory of the Linux recogniser on a set of recorded
 // utterances (made by bench/recognizer_set.py).
 //
-//   recognizer_bench --book BOOK --set DIR [--stream] [--errors] [--tune key=value]...
+//   recognizer_bench --book BOOK --set DIR [--stream | --live] [--errors] [--scores]
+//                    [--tune key=value]...
 //
 // DIR/manifest.tsv holds one utterance a line: file, class, expected text
 // (empty for speech that is no command). Prints the exact-text accuracy per
 // class, how often speech that is no command was delivered as one, decode
 // times, start-up time and resident memory.
+//
+// --live listens on the default source and plays each utterance into the
+// PulseAudio sink "vmic" whose monitor that source is (run under
+// tests/speechkit/with_pulse.py); the time to result is then from the end of
+// the speech in the file (its last sample above 2% of its peak) to the
+// handler's call, counted from when paplay was started: an upper bound, as
+// playback begins a little later.
 #include "../speechkit/recognizer.h"
+#include "../speechkit/wavfile.h"
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -90,7 +102,7 @@ struct Item {
 
 int main(int argc, char** argv) {
     std::string book, set;
-    bool showErrors = false, stream = false, showScores = false;
+    bool showErrors = false, stream = false, showScores = false, live = false;
     speechkit::RecognizerTuning tuning;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -102,6 +114,8 @@ int main(int argc, char** argv) {
             showErrors = true;
         else if (a == "--stream")
             stream = true;
+        else if (a == "--live")
+            live = true;
         else if (a == "--scores")
             showScores = true;
         else if (a == "--tune" && i + 1 < argc && apply(tuning, argv[i + 1]))
@@ -147,9 +161,66 @@ int main(int argc, char** argv) {
     std::map<std::string, Tally> tally;
     std::vector<std::string> order;
     std::vector<double> tails, totals;
+    // Live: what the listening worker hands over, and when.
+    std::mutex heardLock;
+    std::condition_variable heardSignal;
+    std::string heardText;
+    bool heard = false;
+    std::chrono::steady_clock::time_point heardAt;
+    char scratch[] = "/tmp/recognizer-bench-XXXXXX";
+    if (live) {
+        if (!mkdtemp(scratch) || !recognizer.startListening([&](const std::string& text) {
+                std::lock_guard<std::mutex> hold(heardLock);
+                heardText = text;
+                heard = true;
+                heardAt = std::chrono::steady_clock::now();
+                heardSignal.notify_all();
+            })) {
+            std::cerr << "cannot listen (no PulseAudio server?)\n";
+            return 1;
+        }
+    }
     for (const Item& it : items) {
-        const std::string text = recognizer.recognizeWavFile(set + "/" + it.file);
-        const speechkit::Recognizer::Timing timing = recognizer.lastTiming();
+        std::string text;
+        speechkit::Recognizer::Timing timing;
+        if (live) {
+            // At the sink's own rate: the server's resampling spoils speech.
+            const std::string played = std::string(scratch) + "/played.wav";
+            if (std::system(("sox -v 0.9 '" + set + "/" + it.file + "' -r 16000 -c 1 -b 16 '" +
+                             played + "'")
+                                .c_str()) != 0)
+                return 1;
+            speechkit::Audio audio;
+            std::string why;
+            speechkit::readWavFile(played, audio, why);
+            int peak = 1;
+            for (std::int16_t v : audio.samples)
+                peak = std::max(peak, std::abs(int(v)));
+            std::size_t last = 0;
+            for (std::size_t i = 0; i < audio.samples.size(); ++i)
+                if (std::abs(int(audio.samples[i])) * 50 > peak) last = i;
+            {
+                std::lock_guard<std::mutex> hold(heardLock);
+                heard = false;
+            }
+            const auto start = std::chrono::steady_clock::now();
+            if (std::system(("paplay -d vmic '" + played + "'").c_str()) != 0) return 1;
+            std::unique_lock<std::mutex> hold(heardLock);
+            heardSignal.wait_for(hold, std::chrono::seconds(2), [&] { return heard; });
+            if (heard) {
+                text = heardText;
+                const auto speechEnd =
+                    start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                std::chrono::duration<double>(double(last) / audio.sampleRate));
+                timing.tailSeconds = timing.totalSeconds =
+                    std::chrono::duration<double>(heardAt - speechEnd).count();
+            }
+            hold.unlock();
+            std::remove(played.c_str());
+        } else {
+            text = recognizer.recognizeWavFile(set + "/" + it.file);
+            timing = recognizer.lastTiming();
+        }
         tails.push_back(timing.tailSeconds);
         totals.push_back(timing.totalSeconds);
         if (!tally.count(it.kind)) order.push_back(it.kind);
@@ -177,7 +248,13 @@ int main(int argc, char** argv) {
                     100.0 * t.right / t.total, 100.0 * t.delivered / t.total,
                     1000 * percentile(t.tails, 0.5));
     }
-    std::printf("\nmode: %s\n", stream ? "streamed in 50 ms blocks" : "whole utterance");
+    if (live) {
+        recognizer.stopListening();
+        rmdir(scratch);
+    }
+    std::printf("\nmode: %s\n", live     ? "live, played into a PulseAudio null sink"
+                                : stream ? "streamed in 50 ms blocks"
+                                         : "whole utterance");
     std::printf("end of audio to result: median %.1f ms, 90%% %.1f ms, max %.1f ms\n",
                 1000 * percentile(tails, 0.5), 1000 * percentile(tails, 0.9),
                 1000 * percentile(tails, 1.0));
