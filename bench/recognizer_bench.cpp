@@ -79,6 +79,8 @@ bool apply(speechkit::RecognizerTuning& t, const std::string& setting) {
         t.minFramesPerPhone = std::atof(value.c_str());
     else if (key == "maxLoudFramesOutside")
         t.maxLoudFramesOutside = std::atoi(value.c_str());
+    else if (key == "liveNoiseFloor")
+        t.liveNoiseFloor = std::atof(value.c_str());
     else if (key == "maxLocateWords")
         t.maxLocateWords = std::atoi(value.c_str());
     else if (key == "loudDb")

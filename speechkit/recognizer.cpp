@@ -36,8 +36,9 @@ const double kMaxUtteranceSeconds = 12.0;
 // decoder's features take the logarithm of each frame's energy and normalise
 // by the utterance's mean, and the exact zeros of synthetic silence throw
 // both off. Seeded the same way each time, so one file gives one result.
-void addNoiseFloor(std::vector<std::int16_t>& samples, double rms) {
-    std::uint32_t state = 0x9e3779b9u;
+void addNoiseFloor(std::vector<std::int16_t>& samples, double rms, std::uint32_t* seed = nullptr) {
+    std::uint32_t local = 0x9e3779b9u;
+    std::uint32_t& state = seed ? *seed : local;
     auto uniform = [&state]() {
         state = state * 1664525u + 1013904223u;
         return (state >> 8) / double(1u << 24) - 0.5; // -0.5 .. 0.5, variance 1/12
@@ -402,6 +403,7 @@ void Recognizer::Impl::listen(std::unique_ptr<AudioCapture> device, TextHandler 
     std::vector<std::int16_t> audio;
     const std::size_t keepBeforeSpeech = kRate / 2;
     std::vector<std::int16_t> block;
+    std::uint32_t noiseSeed = 0x9e3779b9u;
     while (!stopRequested) {
         block.clear();
         if (!device->read(block)) break;
@@ -417,6 +419,9 @@ void Recognizer::Impl::listen(std::unique_ptr<AudioCapture> device, TextHandler 
                 inSpeech = false;
                 audio.clear();
             }
+            // A virtual or muted source may deliver exact zeros between
+            // words: the same faint floor as under recorded files.
+            if (tuning.liveNoiseFloor > 0) addNoiseFloor(block, tuning.liveNoiseFloor, &noiseSeed);
             audio.insert(audio.end(), block.begin(), block.end());
             ps_process_raw(ps, block.data(), block.size(), FALSE, FALSE);
             bool now = ps_get_in_speech(ps) != 0;

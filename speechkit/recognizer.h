@@ -38,6 +38,7 @@ struct RecognizerTuning {
     double snr = 35;            // dB: a noise floor this far below the speech put under it
     bool noiseFiller = true;    // "[NOISE]" allowed between words
     int vadPostSpeech = 30;     // frames of silence that end a live utterance
+    double liveNoiseFloor = 8;  // RMS (sample steps) of a noise floor put under live audio
     std::string extraArguments; // more decoder arguments, "-beam 1e-60 -pbeam ..."
 };
 
