@@ -42,7 +42,8 @@ std::string consoleWaitKey(int timeoutMs);
 // opened (for example held by another process).
 bool exchangeRead(const std::string& path, std::size_t maxBytes, std::string& out);
 // Writes bytes from the first byte and cuts the file there, so no stale tail
-// of a longer record survives.
+// of a longer record survives. A file held by the other program is waited
+// for briefly (write and take alike), so a record is not lost to a collision.
 bool exchangeWrite(const std::string& path, const std::string& bytes);
 // Empties the file only if what a read of at most maxBytes gives is still
 // exactly `expected` (compared while held exclusively), so a record written

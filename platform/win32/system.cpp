@@ -109,6 +109,23 @@ HANDLE openExclusive(const std::string& path, DWORD disposition) {
     return file;
 }
 
+// The other program holds an exchange file only for one open, read or
+// write, close: a write or take that finds it held waits for that, briefly,
+// instead of losing its record. A refused file (a link, not a plain file)
+// fails at once.
+constexpr int kHeldWaitMs = 250;
+
+HANDLE openExclusiveWaiting(const std::string& path, DWORD disposition) {
+    HANDLE file = openExclusive(path, disposition);
+    for (int waited = 0; file == INVALID_HANDLE_VALUE &&
+                         GetLastError() == ERROR_SHARING_VIOLATION && waited < kHeldWaitMs;
+         ++waited) {
+        Sleep(1);
+        file = openExclusive(path, disposition);
+    }
+    return file;
+}
+
 // Reads at most maxBytes from the current position (the first byte of a
 // file just opened).
 bool readUpTo(HANDLE file, std::size_t maxBytes, std::string& out) {
@@ -152,7 +169,7 @@ bool exchangeRead(const std::string& path, std::size_t maxBytes, std::string& ou
 }
 
 bool exchangeWrite(const std::string& path, const std::string& bytes) {
-    const HANDLE file = openExclusive(path, OPEN_ALWAYS);
+    const HANDLE file = openExclusiveWaiting(path, OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) return false;
     // Written from the first byte; the end of the file is cut where it stops.
     const bool ok = writeAll(file, bytes) && SetEndOfFile(file);
@@ -162,7 +179,7 @@ bool exchangeWrite(const std::string& path, const std::string& bytes) {
 
 bool exchangeTakeIfUnchanged(const std::string& path, const std::string& expected,
                              std::size_t maxBytes) {
-    const HANDLE file = openExclusive(path, OPEN_EXISTING);
+    const HANDLE file = openExclusiveWaiting(path, OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
