@@ -50,6 +50,13 @@ bool exchangeWrite(const std::string& path, const std::string& bytes);
 // after that read is never lost. True when it emptied it or it is absent.
 bool exchangeTakeIfUnchanged(const std::string& path, const std::string& expected,
                              std::size_t maxBytes);
+// Takes an existing exchange file: reads at most maxBytes while holding it,
+// and deletes it before letting go when the content is not empty or
+// deleteIfEmpty is set, so a writer that comes after the delete starts a new
+// file instead of writing into the one going away. False when it could not
+// be had (missing, held, refused); nothing is deleted then.
+bool exchangeTake(const std::string& path, std::size_t maxBytes, std::string& out,
+                  bool deleteIfEmpty);
 // Reads at most maxBytes from the start of an existing regular file, without
 // ever creating it. False when it is missing, unreadable or not a regular
 // file (a FIFO or a directory reads as missing, without blocking).

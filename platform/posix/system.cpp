@@ -26,22 +26,29 @@ namespace {
 // a second hard link, a FIFO, a device or a directory in its place is refused,
 // so no write ever lands anywhere but in that file. -1 when it cannot be had.
 int openExclusive(const std::string& path, bool create) {
+    // Opening, checking and locking are separate steps: the other program
+    // may take and delete the file in between. What it deleted is nobody's
+    // any more (a record written into it would be lost): open the name again.
     for (int attempt = 0; attempt < 100; ++attempt) {
         const int fd =
             ::open(path.c_str(),
                    O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0), 0666);
         if (fd < 0) return -1;
         struct stat st {};
-        const bool plain = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
-        if (!plain || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1) {
             ::close(fd);
-            errno = plain ? EWOULDBLOCK : EPERM; // present, but not ours to use now
+            errno = EPERM;
             return -1;
         }
-        // Opening and locking are two steps: the other program may have
-        // taken and deleted the file in between. What it deleted is nobody's
-        // any more (a record written into it would be lost): open the name
-        // again.
+        if (st.st_nlink == 0) {
+            ::close(fd);
+            continue;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            errno = EWOULDBLOCK; // present, but not ours to use now
+            return -1;
+        }
         if (::fstat(fd, &st) == 0 && st.st_nlink == 0) {
             ::close(fd);
             continue;
@@ -91,6 +98,19 @@ bool exchangeRead(const std::string& path, std::size_t maxBytes, std::string& ou
     const int fd = openExclusive(path, true);
     if (fd < 0) return false;
     const bool ok = readUpTo(fd, maxBytes, out);
+    ::close(fd);
+    return ok;
+}
+
+bool exchangeTake(const std::string& path, std::size_t maxBytes, std::string& out,
+                  bool deleteIfEmpty) {
+    out.clear();
+    const int fd = openExclusive(path, false);
+    if (fd < 0) return false;
+    const bool ok = readUpTo(fd, maxBytes, out);
+    // Unlinked while still locked: a writer waiting for the lock then finds
+    // the file gone and opens the name anew.
+    if (ok && (!out.empty() || deleteIfEmpty)) ::unlink(path.c_str());
     ::close(fd);
     return ok;
 }

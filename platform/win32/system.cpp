@@ -90,11 +90,11 @@ bool reachedDirectly(HANDLE file, const std::wstring& path) {
 // link, a second hard link or anything but a disk file in its place is
 // refused, so no write lands anywhere else. INVALID_HANDLE_VALUE when it
 // cannot be had.
-HANDLE openExclusive(const std::string& path, DWORD disposition) {
+HANDLE openExclusive(const std::string& path, DWORD disposition, DWORD extraAccess = 0) {
     const std::wstring wide = win32::widen(path);
     const HANDLE file =
-        CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | extraAccess, 0, nullptr,
+                    disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return file;
     BY_HANDLE_FILE_INFORMATION info{};
     constexpr DWORD kNotPlain =
@@ -164,6 +164,22 @@ bool exchangeRead(const std::string& path, std::size_t maxBytes, std::string& ou
     const HANDLE file = openExclusive(path, OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) return false;
     const bool ok = readUpTo(file, maxBytes, out);
+    CloseHandle(file);
+    return ok;
+}
+
+bool exchangeTake(const std::string& path, std::size_t maxBytes, std::string& out,
+                  bool deleteIfEmpty) {
+    out.clear();
+    const HANDLE file = openExclusive(path, OPEN_EXISTING, DELETE);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool ok = readUpTo(file, maxBytes, out);
+    if (ok && (!out.empty() || deleteIfEmpty)) {
+        // Deleted as the handle closes: nobody can open it in between.
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+    }
     CloseHandle(file);
     return ok;
 }
