@@ -44,20 +44,19 @@ std::string narrow(const wchar_t* text, std::size_t length) {
 namespace {
 
 // The path of an open file or directory with every link on the way
-// resolved, without the "\\?\" prefix; empty when the system cannot say.
+// resolved, in the system's own device form (no drive letters: asking for
+// those costs a round trip to the mount manager on every open); empty when
+// the system cannot say.
 std::wstring finalPath(HANDLE handle) {
+    constexpr DWORD kForm = FILE_NAME_NORMALIZED | VOLUME_NAME_NT;
     std::wstring path(1024, L'\0');
-    DWORD n = GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()),
-                                        FILE_NAME_NORMALIZED);
+    DWORD n = GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()), kForm);
     if (n >= path.size()) {
         path.assign(n + 1, L'\0');
-        n = GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()),
-                                      FILE_NAME_NORMALIZED);
+        n = GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()), kForm);
     }
     if (n == 0 || n >= path.size()) return std::wstring();
     path.resize(n);
-    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\\\" + path.substr(8);
-    if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
     return path;
 }
 
