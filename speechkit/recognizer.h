@@ -38,7 +38,10 @@ struct RecognizerTuning {
     double snr = 35;            // dB: a noise floor this far below the speech put under it
     bool noiseFiller = true;    // "[NOISE]" allowed between words
     int vadPostSpeech = 30;     // frames of silence that end a live utterance
-    double liveNoiseFloor = 8;  // RMS (sample steps) of a noise floor put under live audio
+    // RMS (sample steps) of a noise floor put under live audio. 8 helped a
+    // virtual source of exact zeros in long runs but upset the first
+    // utterance after start-up: off until that is understood.
+    double liveNoiseFloor = 0;
     std::string extraArguments; // more decoder arguments, "-beam 1e-60 -pbeam ..."
 };
 
