@@ -27,24 +27,22 @@ std::string CheckSpeakFile() {
         return std::string();
     }
     std::string content;
-    // Held by the tutor while it writes: deleting it now would lose the
-    // request, so leave it for the next look.
-    if (!platform::exchangeRead(speakPath, common::kExchangeReadLimit, content))
+    // Taken while held: a request the tutor writes after this look goes into
+    // a new file, never into the one being deleted. Held by the tutor while
+    // it writes: left for the next look. An empty file (the tutor between
+    // creating and filling it) is deleted only when the look before saw it
+    // empty too.
+    if (!platform::exchangeTake(speakPath, common::kExchangeReadLimit, content, emptySpeakSeen))
         return std::string();
     if (content.empty()) {
-        if (emptySpeakSeen) platform::deleteFile(speakPath);
         emptySpeakSeen = !emptySpeakSeen;
         return std::string();
     }
     emptySpeakSeen = false;
     // A repeat (the same text stamped in the same second) is taken away
     // unspoken, so the tutor's next request is not held up behind it.
-    if (content == lastSpeakContent) {
-        platform::deleteFile(speakPath);
-        return std::string();
-    }
+    if (content == lastSpeakContent) return std::string();
     lastSpeakContent = content;
-    platform::deleteFile(speakPath);
     return common::recordText(common::shiftUp(content));
 }
 

@@ -42,13 +42,21 @@ std::string consoleWaitKey(int timeoutMs);
 // opened (for example held by another process).
 bool exchangeRead(const std::string& path, std::size_t maxBytes, std::string& out);
 // Writes bytes from the first byte and cuts the file there, so no stale tail
-// of a longer record survives.
+// of a longer record survives. A file held by the other program is waited
+// for briefly (write and take alike), so a record is not lost to a collision.
 bool exchangeWrite(const std::string& path, const std::string& bytes);
 // Empties the file only if what a read of at most maxBytes gives is still
 // exactly `expected` (compared while held exclusively), so a record written
 // after that read is never lost. True when it emptied it or it is absent.
 bool exchangeTakeIfUnchanged(const std::string& path, const std::string& expected,
                              std::size_t maxBytes);
+// Takes an existing exchange file: reads at most maxBytes while holding it,
+// and deletes it before letting go when the content is not empty or
+// deleteIfEmpty is set, so a writer that comes after the delete starts a new
+// file instead of writing into the one going away. False when it could not
+// be had (missing, held, refused); nothing is deleted then.
+bool exchangeTake(const std::string& path, std::size_t maxBytes, std::string& out,
+                  bool deleteIfEmpty);
 // Reads at most maxBytes from the start of an existing regular file, without
 // ever creating it. False when it is missing, unreadable or not a regular
 // file (a FIFO or a directory reads as missing, without blocking).

@@ -20,7 +20,9 @@ VERDEL_BUILD_PACKAGES=(cmake make g++ python3 googletest libgtest-dev libbenchma
 VERDEL_TEST_PACKAGES=(tmux g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64
   # dialogs: private X displays, keys and clicks, screenshots, and the
   # accessibility tree (AT-SPI over a private D-Bus session)
-  xvfb xauth xdotool x11-apps imagemagick dbus dbus-daemon at-spi2-core python3-pyatspi)
+  xvfb xauth xdotool x11-apps imagemagick dbus dbus-daemon at-spi2-core python3-pyatspi
+  # the tutor run from the installer without a terminal opens in one
+  xterm)
 # The speech component on Linux: espeak-ng speaks through PulseAudio (the
 # recogniser adds pocketsphinx); its tests make speech with espeak-ng and sox
 # and run a private PulseAudio server.

@@ -690,17 +690,17 @@ bool closeRequested() {
 }
 
 void messageBox(const std::string& text, const std::string& caption) {
+    // Like the Windows box: an OK button, no icon.
     if (!haveDisplay()) return;
-    GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
+    GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
                                             GTK_BUTTONS_OK, "%s", utf8From1252(text).c_str());
     gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER);
     gtk_window_set_keep_above(GTK_WINDOW(box), TRUE);
-    if (!caption.empty()) {
-        const std::string title = utf8From1252(caption);
-        gtk_window_set_title(GTK_WINDOW(box), title.c_str());
-        // A screen reader finds it by its caption, as on Windows.
-        atk_object_set_name(gtk_widget_get_accessible(box), title.c_str());
-    }
+    // A screen reader finds it by its caption, as on Windows, where a box
+    // without one is captioned "Error".
+    const std::string title = caption.empty() ? "Error" : utf8From1252(caption);
+    gtk_window_set_title(GTK_WINDOW(box), title.c_str());
+    atk_object_set_name(gtk_widget_get_accessible(box), title.c_str());
     g_signal_connect(box, "map-event", G_CALLBACK(onMapped), nullptr);
     const ApartmentInNestedLoop apartmentCalls;
     gtk_dialog_run(GTK_DIALOG(box));

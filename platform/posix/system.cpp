@@ -26,17 +26,37 @@ namespace {
 // a second hard link, a FIFO, a device or a directory in its place is refused,
 // so no write ever lands anywhere but in that file. -1 when it cannot be had.
 int openExclusive(const std::string& path, bool create) {
-    const int fd = ::open(
-        path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0), 0666);
-    if (fd < 0) return -1;
-    struct stat st {};
-    const bool plain = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
-    if (!plain || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        errno = plain ? EWOULDBLOCK : EPERM; // present, but not ours to use now
-        return -1;
+    // Opening, checking and locking are separate steps: the other program
+    // may take and delete the file in between. What it deleted is nobody's
+    // any more (a record written into it would be lost): open the name again.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int fd =
+            ::open(path.c_str(),
+                   O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0), 0666);
+        if (fd < 0) return -1;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1) {
+            ::close(fd);
+            errno = EPERM;
+            return -1;
+        }
+        if (st.st_nlink == 0) {
+            ::close(fd);
+            continue;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            errno = EWOULDBLOCK; // present, but not ours to use now
+            return -1;
+        }
+        if (::fstat(fd, &st) == 0 && st.st_nlink == 0) {
+            ::close(fd);
+            continue;
+        }
+        return fd;
     }
-    return fd;
+    errno = EWOULDBLOCK;
+    return -1;
 }
 
 bool readUpTo(int fd, std::size_t maxBytes, std::string& out) {
@@ -56,6 +76,21 @@ bool readUpTo(int fd, std::size_t maxBytes, std::string& out) {
     return true;
 }
 
+// The other program holds an exchange file only for one open, read or
+// write, close: a write or take that finds it held waits for that, briefly,
+// instead of losing its record. A refused file (a link, not a plain file)
+// fails at once.
+constexpr int kHeldWaitMs = 250;
+
+int openExclusiveWaiting(const std::string& path, bool create) {
+    int fd = openExclusive(path, create);
+    for (int waited = 0; fd < 0 && errno == EWOULDBLOCK && waited < kHeldWaitMs; ++waited) {
+        ::usleep(1000);
+        fd = openExclusive(path, create);
+    }
+    return fd;
+}
+
 } // namespace
 
 bool exchangeRead(const std::string& path, std::size_t maxBytes, std::string& out) {
@@ -67,8 +102,21 @@ bool exchangeRead(const std::string& path, std::size_t maxBytes, std::string& ou
     return ok;
 }
 
+bool exchangeTake(const std::string& path, std::size_t maxBytes, std::string& out,
+                  bool deleteIfEmpty) {
+    out.clear();
+    const int fd = openExclusive(path, false);
+    if (fd < 0) return false;
+    const bool ok = readUpTo(fd, maxBytes, out);
+    // Unlinked while still locked: a writer waiting for the lock then finds
+    // the file gone and opens the name anew.
+    if (ok && (!out.empty() || deleteIfEmpty)) ::unlink(path.c_str());
+    ::close(fd);
+    return ok;
+}
+
 bool exchangeWrite(const std::string& path, const std::string& bytes) {
-    const int fd = openExclusive(path, true);
+    const int fd = openExclusiveWaiting(path, true);
     if (fd < 0) return false;
     std::size_t done = 0;
     bool ok = true;
@@ -89,7 +137,7 @@ bool exchangeWrite(const std::string& path, const std::string& bytes) {
 
 bool exchangeTakeIfUnchanged(const std::string& path, const std::string& expected,
                              std::size_t maxBytes) {
-    const int fd = openExclusive(path, false);
+    const int fd = openExclusiveWaiting(path, false);
     if (fd < 0) return errno == ENOENT;
     std::string now;
     const bool ok = readUpTo(fd, maxBytes, now) && now == expected && ::ftruncate(fd, 0) == 0;

@@ -90,11 +90,11 @@ bool reachedDirectly(HANDLE file, const std::wstring& path) {
 // link, a second hard link or anything but a disk file in its place is
 // refused, so no write lands anywhere else. INVALID_HANDLE_VALUE when it
 // cannot be had.
-HANDLE openExclusive(const std::string& path, DWORD disposition) {
+HANDLE openExclusive(const std::string& path, DWORD disposition, DWORD extraAccess = 0) {
     const std::wstring wide = win32::widen(path);
     const HANDLE file =
-        CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | extraAccess, 0, nullptr,
+                    disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return file;
     BY_HANDLE_FILE_INFORMATION info{};
     constexpr DWORD kNotPlain =
@@ -105,6 +105,23 @@ HANDLE openExclusive(const std::string& path, DWORD disposition) {
         CloseHandle(file);
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+// The other program holds an exchange file only for one open, read or
+// write, close: a write or take that finds it held waits for that, briefly,
+// instead of losing its record. A refused file (a link, not a plain file)
+// fails at once.
+constexpr int kHeldWaitMs = 250;
+
+HANDLE openExclusiveWaiting(const std::string& path, DWORD disposition) {
+    HANDLE file = openExclusive(path, disposition);
+    for (int waited = 0; file == INVALID_HANDLE_VALUE &&
+                         GetLastError() == ERROR_SHARING_VIOLATION && waited < kHeldWaitMs;
+         ++waited) {
+        Sleep(1);
+        file = openExclusive(path, disposition);
     }
     return file;
 }
@@ -151,8 +168,24 @@ bool exchangeRead(const std::string& path, std::size_t maxBytes, std::string& ou
     return ok;
 }
 
+bool exchangeTake(const std::string& path, std::size_t maxBytes, std::string& out,
+                  bool deleteIfEmpty) {
+    out.clear();
+    const HANDLE file = openExclusive(path, OPEN_EXISTING, DELETE);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool ok = readUpTo(file, maxBytes, out);
+    if (ok && (!out.empty() || deleteIfEmpty)) {
+        // Deleted as the handle closes: nobody can open it in between.
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+    }
+    CloseHandle(file);
+    return ok;
+}
+
 bool exchangeWrite(const std::string& path, const std::string& bytes) {
-    const HANDLE file = openExclusive(path, OPEN_ALWAYS);
+    const HANDLE file = openExclusiveWaiting(path, OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) return false;
     // Written from the first byte; the end of the file is cut where it stops.
     const bool ok = writeAll(file, bytes) && SetEndOfFile(file);
@@ -162,7 +195,7 @@ bool exchangeWrite(const std::string& path, const std::string& bytes) {
 
 bool exchangeTakeIfUnchanged(const std::string& path, const std::string& expected,
                              std::size_t maxBytes) {
-    const HANDLE file = openExclusive(path, OPEN_EXISTING);
+    const HANDLE file = openExclusiveWaiting(path, OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;

@@ -377,6 +377,23 @@ class Machine:
 
         wait_for("the tutor (and then the installer) to end", ended, 90)
 
+    def programs_running(self, name):
+        """Ids of running programs whose file is the installed one of that name."""
+        path = os.path.join(self.home, name)
+        found = []
+        for pid in os.listdir("/proc"):
+            try:
+                if pid.isdigit() and os.readlink("/proc/%s/exe" % pid) == path:
+                    found.append(int(pid))
+            except OSError:
+                pass
+        return found
+
+    def windows_named(self, pattern):
+        out = subprocess.run(["xdotool", "search", "--name", pattern], capture_output=True,
+                             text=True, env=self.env)
+        return out.stdout.split()
+
     def close(self):
         if self.installer_running():
             self.installer.kill()
@@ -480,6 +497,20 @@ def scenario_fresh_install(opts):
                      30)
         shot(opts, m, "tutor-running.png")
         m.end_tutor()
+        if not m.wine:
+            # Fourth start, without a terminal (as from a file manager): the
+            # tutor runs in a terminal emulator's window, and the installer
+            # waits for it.
+            m.start_installer()
+            m.press(1003)
+            wait_for("the tutor to run", lambda: m.programs_running("verdel101"), 30)
+            wait_for("a terminal emulator's window for the tutor",
+                     lambda: m.windows_named("verdel101"), 30)
+            check(m.installer_running(), "the installer did not wait for the tutor")
+            time.sleep(1)
+            shot(opts, m, "tutor-in-terminal-emulator.png")
+            m.end_tutor()
+            check(not m.programs_running("verdel101"), "the tutor still runs")
         return "installed, registered, ran the tutor"
     finally:
         m.close()

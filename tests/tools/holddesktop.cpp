@@ -10,5 +10,6 @@ int main() {
     const HWND window =
         CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     if (!window) return 1;
-    for (;;) Sleep(60000);
+    for (;;)
+        Sleep(60000);
 }

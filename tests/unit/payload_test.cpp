@@ -20,6 +20,7 @@
 #else
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -395,13 +396,33 @@ TEST_F(Payload, InstallDirectoryNotWritable) {
 
 #ifndef _WIN32
 TEST_F(Payload, InstallDirectoryWithoutWritePermission) {
-    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
-    fs::permissions(home, fs::perms::owner_read | fs::perms::owner_exec);
     writeOwnFile(whole());
-    installer::installPayload();
+    const auto readOnly = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                          fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(home, readOnly);
+    const std::vector<std::string> expected{"Cannot find Dll, try installing again."};
+    if (geteuid() != 0) {
+        installer::installPayload();
+        fs::permissions(home, fs::perms::owner_all);
+        EXPECT_EQ(messages, expected);
+        EXPECT_TRUE(homeFiles().empty());
+        return;
+    }
+    // Permissions do not bind root: the install runs as an ordinary user, in
+    // a child process, and reports through its exit code.
+    fs::permissions(work, fs::perms::owner_all | readOnly);
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        installer::installPayload();
+        _exit(messages == expected && homeFiles().empty() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
     fs::permissions(home, fs::perms::owner_all);
-    EXPECT_EQ(messages, std::vector<std::string>{"Cannot find Dll, try installing again."});
-    EXPECT_TRUE(homeFiles().empty());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: wrong messages or a file written; 2: no user to be";
 }
 #endif
 

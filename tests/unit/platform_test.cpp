@@ -28,6 +28,23 @@ TEST(PlatformFiles, ExchangeWriteReadAndTake) {
     platform::deleteFile(path);
     EXPECT_TRUE(platform::exchangeTakeIfUnchanged(path, "short", 100)); // absent: nothing to take
     EXPECT_FALSE(platform::fileExists(path)) << "taking must not create the file";
+
+    // The window's take: read and deleted in one hold; an empty file only
+    // when asked; a missing one is not created.
+    EXPECT_FALSE(platform::exchangeTake(path, 100, out, true));
+    EXPECT_FALSE(platform::fileExists(path));
+    EXPECT_TRUE(platform::exchangeRead(path, 100, out)); // now there, empty
+    EXPECT_TRUE(platform::exchangeTake(path, 100, out, false));
+    EXPECT_EQ(out, "");
+    EXPECT_TRUE(platform::fileExists(path));
+    EXPECT_TRUE(platform::exchangeTake(path, 100, out, true));
+    EXPECT_FALSE(platform::fileExists(path));
+    EXPECT_TRUE(platform::exchangeWrite(path, "a request"));
+    EXPECT_TRUE(platform::exchangeTake(path, 100, out, false));
+    EXPECT_EQ(out, "a request");
+    EXPECT_FALSE(platform::fileExists(path));
+    EXPECT_TRUE(platform::exchangeWrite(path, "the next one")); // a new file
+    EXPECT_EQ(testutil::readAll(path), "the next one");
 }
 
 TEST(PlatformFiles, ExistenceDeletionAndDirectories) {
