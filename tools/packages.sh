@@ -30,3 +30,6 @@ VERDEL_TEST_PACKAGES=(tmux g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-too
 VERDEL_BUILD_PACKAGES+=(libespeak-ng-dev espeak-ng-data libpulse-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us)
 VERDEL_TEST_PACKAGES+=(espeak-ng sox pulseaudio pulseaudio-utils)
+# Hardening stages: fuzz targets with clang's libFuzzer (its runtime is in
+# libclang-rt-dev) and readable sanitizer reports (llvm-symbolizer).
+VERDEL_TEST_PACKAGES+=(clang libclang-rt-dev llvm)

@@ -39,10 +39,16 @@ void HandleHeardMessage(const std::string& message) {
 }
 
 void CommandReader() {
+    const std::atomic<bool> never{false};
+    CommandReaderUntil(never);
+}
+
+void CommandReaderUntil(const std::atomic<bool>& stop) {
     std::string previousMessage;
-    for (;;) {
+    while (!stop.load()) {
         std::string message = heardMessage.get();
         while (message == previousMessage) {
+            if (stop.load()) return;
             ReadHeardFile();
             platform::sleepMs(600);
             message = heardMessage.get();

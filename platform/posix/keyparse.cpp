@@ -130,6 +130,13 @@ std::size_t parseTerminalKey(const std::string& b, bool complete, std::string& k
     if (b.empty()) return 0;
     const unsigned char first = static_cast<unsigned char>(b[0]);
     if (first == 0x1b) return parseEscape(b, complete, key);
+    if (first == 0) {
+        // Ctrl+2 (Ctrl+@, also Ctrl+Space) sends NUL: a key without a
+        // character, so it takes the two-byte form like any other. A lone
+        // zero byte would read as half of one.
+        key = scanKey(3);
+        return 1;
+    }
     if (first == 127) { // terminals send DEL for Backspace
         key = "\b";
         return 1;

@@ -1,10 +1,16 @@
+#include "../../common/exchangerecord.h"
+#include "../../platform/platform.h"
 #include "../../tutor/commands.h"
 #include "../../tutor/lesson.h"
 #include "../../tutor/locate.h"
 #include "../../tutor/state.h"
 #include "bookconstants.h"
+#include "testutil.h"
 
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -94,6 +100,49 @@ TEST(Commands, ChapterJumpRange) {
         EXPECT_EQ(ParagraphBeforeChapter(c.phrase, 5) + 1, c.next) << c.phrase;
         EXPECT_EQ(jumpTarget, ChapterNumber(c.phrase)) << c.phrase;
     }
+}
+
+// The reader on its own thread and the main thread acting on what it sets,
+// as in the lesson: the window publishes phrases, the main thread waits for
+// each code, takes the phrase that came with it and resets the code, while
+// both threads write to the console. (Also run under ThreadSanitizer.)
+TEST(Commands, TheReaderThreadHandsEachCommandToTheMainThread) {
+    const std::string dir = testutil::scratchDir("reader");
+    heardPath = testutil::join(dir, "heard.txt");
+    heardMessage.set(std::string());
+    commandCode = kCodeNone;
+    std::atomic<bool> stop{false};
+    std::thread reader([&stop] { CommandReaderUntil(stop); });
+
+    const struct {
+        const char* phrase;
+        unsigned char code;
+    } said[] = {
+        {"chapter 12 ", kCodeChapter},
+        {"help ", kCodeHelp},
+        {"locate harbour walls ", kCodeLocate},
+        {"chapter 7 ", kCodeChapter}, // the same command again is seen again
+    };
+    for (const auto& s : said) {
+        ASSERT_TRUE(platform::exchangeWrite(
+            heardPath, common::shiftUp(platform::localTimeStamp() + s.phrase)));
+        // A generous bound, only so that a broken reader cannot hang the run.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (commandCode.load() != s.code && std::chrono::steady_clock::now() < deadline) {
+            platform::consolePrint("", false);
+            platform::sleepMs(20);
+        }
+        ASSERT_EQ(commandCode.load(), s.code) << s.phrase;
+        EXPECT_EQ(CommandPhrase(s.code), s.phrase);
+        unsigned char expected = s.code;
+        EXPECT_TRUE(commandCode.compare_exchange_strong(expected, kCodeNone));
+    }
+    EXPECT_EQ(ParagraphBeforeChapter(CommandPhrase(kCodeChapter), 40), 6);
+    EXPECT_EQ(LocatePhraseFrom(CommandPhrase(kCodeLocate)), "harbour walls");
+
+    stop = true;
+    reader.join();
+    commandCode = kCodeNone;
 }
 
 } // namespace

@@ -55,8 +55,10 @@ TEST_F(Exchange, SayWaitsUntilTheRequestIsTaken) {
     std::thread window([&] {
         platform::sleepMs(300);
         takenRecord = spoken();
-        platform::deleteFile(speakPath);
+        // Marked before the delete: Say may write and return the moment the
+        // file is gone.
         taken = true;
+        platform::deleteFile(speakPath);
     });
     speakText = "second";
     Say();

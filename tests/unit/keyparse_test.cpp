@@ -41,6 +41,7 @@ TEST(TerminalKeys, Table) {
         {"backspace is 8", "\x7f", {"\b"}},
         {"enter is 13", "\r", {"\r"}},
         {"tab", "\t", {"\t"}},
+        {"NUL is Ctrl+2, a key without a character", std::string("\0a", 2), {scan(3), "a"}},
         {"arrows", "\x1b[A\x1b[B\x1b[D\x1b[C", {scan(72), scan(80), scan(75), scan(77)}},
         {"application arrows", "\x1bOA", {scan(72)}},
         {"home end", "\x1b[H\x1b[F\x1b[1~\x1b[4~", {scan(71), scan(79), scan(71), scan(79)}},
