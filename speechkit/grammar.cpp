@@ -377,8 +377,8 @@ std::string Grammar::languageModelText(double discount) const {
         if (id == end) return "</s>";
         return words_[id];
     };
-    const int bits = 21;
-    auto key = [bits](std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+    constexpr int bits = 21;
+    auto key = [](std::uint64_t a, std::uint64_t b, std::uint64_t c) {
         return (a << (2 * bits)) | (b << bits) | c;
     };
     const std::uint64_t none = (std::uint64_t(1) << bits) - 1;
