@@ -201,8 +201,8 @@ class Pair:
 
     def wait_prompt(self, timeout=60.0):
         """The word asked for on the prompt row."""
-        row = self.wait_screen("the typing prompt", lambda s: s[3].startswith("Please type: ") and s[3],
-                               timeout)
+        row = self.wait_screen("the typing prompt",
+                               lambda s: s[3].startswith("Please type: ") and s[3], timeout)
         return row[len("Please type: "):].split(" ")[0]
 
     def type_word(self, timeout=30.0):
