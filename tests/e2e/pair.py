@@ -221,6 +221,14 @@ class Pair:
         return [i for i, p in enumerate(self.paragraphs) if 1 <= i <= 880 and
                 len(p.split(" ")) >= 4 and all(ord(c) < 128 for c in p)]
 
+    def next_with_words(self, p):
+        """The paragraph the lesson goes on with after p: one with no words
+        is presented and left at once."""
+        q = p + 1
+        while q < len(self.paragraphs) and not self.paragraphs[q].strip():
+            q += 1
+        return q
+
     def locate_words(self):
         """Words of the book that, said after "locate", hold no other
         keyword, each with the first paragraph that holds it."""

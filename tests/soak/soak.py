@@ -105,7 +105,7 @@ class Learner:
         self.acted[keyword] += 1
         w.say("continue ")
         self.said["continue"] += 1
-        w.wait_paragraph(p + 1)
+        w.wait_paragraph(w.next_with_words(p))
         self.acted["continue"] += 1
         pair.check(w.count_spoken(done_text) == shown + 1, "%r page shown twice" % keyword)
         self.type_some()
