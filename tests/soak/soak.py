@@ -120,7 +120,7 @@ class Learner:
         self.acted["locate"] += 1
         w.say("yes ")
         self.said["yes"] += 1
-        w.wait_text("Found @  %d" % target)
+        # "Found @" shows only for a moment: the jump itself is the proof.
         w.wait_paragraph(target)
         w.wait_spoken_count(pair.announcement(target), before + 1)
         self.acted["yes"] += 1
