@@ -50,6 +50,14 @@ def works_together(w, p):
     w.wait_spoken_count(pair.announcement(p), before + 1)
 
 
+def mended(w):
+    """The fault mended: the window takes the request the tutor left while
+    it could not (until one is taken the tutor does not wait on it, and a
+    later request replaces it)."""
+    pair.tutor_e2e.wait_for("the request left to be taken",
+                            lambda: not os.path.lexists(w.speak), 15, w.listing)
+
+
 def lost_while_broken(w, p):
     """A command said while the fault lasts cannot reach the tutor; it must
     not surface later either."""
@@ -70,6 +78,7 @@ def scenario_home_deleted(opts):
         lost_while_broken(w, 50)
         both_alive(w)
         os.makedirs(w.home)
+        mended(w)
         works_together(w, 60)
         keeps_typing(w)
         both_alive(w)
@@ -86,6 +95,7 @@ def scenario_home_read_only(opts):
         lost_while_broken(w, 50)
         both_alive(w)
         subprocess.run(["mount", "-o", "remount,rw", w.home], check=True)
+        mended(w)
         works_together(w, 60)
         keeps_typing(w)
         both_alive(w)
@@ -126,12 +136,16 @@ def scenario_home_full(opts):
         keeper.start()
         try:
             keeps_typing(w, 3)
+            # Quiet (the last request taken or given up), and full again.
+            time.sleep(2)
+            fill(filler)
             lost_while_broken(w, 50)
             both_alive(w)
         finally:
             stop.set()
             keeper.join()
         os.remove(filler)
+        mended(w)
         works_together(w, 60)
         keeps_typing(w)
         both_alive(w)
@@ -142,17 +156,26 @@ def replaced_by_directory(opts, name):
         w.wait_prompt()
         works_together(w, 40)
         path = os.path.join(w.home, name)
-        try:
-            os.remove(path)
-        except OSError:
-            pass
-        os.mkdir(path)
+
+        def replaced():
+            try:
+                os.remove(path)
+            except OSError:
+                pass
+            try:
+                os.mkdir(path)
+                return True
+            except FileExistsError:  # the program made it again meanwhile
+                return False
+
+        pair.tutor_e2e.wait_for("%s replaced by a directory" % name, replaced, 10)
         keeps_typing(w, 3)
         if name == "heard.txt":
             lost_while_broken(w, 50)
         both_alive(w)
         check(os.path.isdir(path), "%s no longer a directory" % name)
         os.rmdir(path)
+        mended(w)
         works_together(w, 60)
         keeps_typing(w)
         both_alive(w)
@@ -187,6 +210,7 @@ def scenario_hearken_killed(opts):
         check(w.tutor_running(), "the tutor ended")
         check(w.find_hearken() is None, "hearken started again by the tutor")
         w.start_hearken()
+        mended(w)
         works_together(w, 60)
         keeps_typing(w)
         both_alive(w)

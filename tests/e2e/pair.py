@@ -178,7 +178,24 @@ class Pair:
     def wait_spoken_count(self, prefix, count, timeout=30.0):
         tutor_e2e.wait_for("%r spoken %d times" % (prefix, count),
                            lambda: self.count_spoken(prefix) >= count, timeout,
-                           lambda: self.term.screen() + ["--- spoken ---"] + self.spoken()[-10:])
+                           lambda: self.term.screen() + ["--- spoken ---"] + self.spoken()[-10:] +
+                           ["--- install directory ---"] + self.listing())
+
+    def listing(self):
+        """The install directory's exchange files, decoded, for a failure's
+        report."""
+        lines = []
+        for name in ("speak.txt", "heard.txt"):
+            path = os.path.join(self.home, name)
+            try:
+                with open(path, "rb") as f:
+                    data = f.read(200)
+                sign = -1 if name == "speak.txt" else 1
+                text = bytes((b - sign * 173) % 256 for b in data).decode("cp1252", "replace")
+                lines.append("%s: %r" % (name, text))
+            except OSError as e:
+                lines.append("%s: %s" % (name, e.strerror))
+        return lines
 
     # ---- the screen
     def screen_text(self):
