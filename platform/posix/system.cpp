@@ -131,6 +131,9 @@ bool exchangeWrite(const std::string& path, const std::string& bytes) {
         done += static_cast<std::size_t>(n);
     }
     if (ok && ::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) ok = false;
+    // A write cut short (a full disk) leaves nothing rather than a torn
+    // record: the reader takes an empty file for no message.
+    if (!ok) ::ftruncate(fd, 0);
     ::close(fd);
     return ok;
 }

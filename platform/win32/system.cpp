@@ -188,6 +188,10 @@ bool exchangeWrite(const std::string& path, const std::string& bytes) {
     if (file == INVALID_HANDLE_VALUE) return false;
     // Written from the first byte; the end of the file is cut where it stops.
     const bool ok = writeAll(file, bytes) && SetEndOfFile(file);
+    // A write cut short (a full disk) leaves nothing rather than a torn
+    // record: the reader takes an empty file for no message.
+    if (!ok && SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
+        SetEndOfFile(file);
     CloseHandle(file);
     return ok;
 }

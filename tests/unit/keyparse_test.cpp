@@ -1,10 +1,13 @@
 #include "../../common/codepage.h"
 #include "../../platform/posix/keyparse.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "../../platform/platform.h"
@@ -127,6 +130,40 @@ TEST(ExchangeFiles, OnlyAPlainFileOfItsOwnIsUsed) {
         EXPECT_EQ(platform::readFileNoCreate(path, 100, out), c.readableAsBook);
         ::unlink(path.c_str());
         ::rmdir(path.c_str());
+    }
+}
+
+// A write the file system cuts short (a full disk) fails, and leaves no part
+// of its record: a torn "chapter 123 " must not be read as "chapter 1", nor a
+// new head run into an older record's tail. The cut is made by a file size
+// limit, in a child process of its own.
+TEST(ExchangeFiles, AWriteCutShortLeavesNoPartOfItsRecord) {
+    const std::string dir = testutil::scratchDir("cut");
+    const struct {
+        const char* name;
+        const char* before; // nullptr: no file yet
+    } cases[] = {
+        {"new file", nullptr},
+        {"older, longer record", "07:59:59an older record, longer than the new one "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = testutil::join(dir, "heard.txt");
+        ::unlink(path.c_str());
+        if (c.before) testutil::writeAll(path, c.before);
+        const pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const struct rlimit limit = {10, 10};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+            _exit(platform::exchangeWrite(path, "08:00:00chapter 123 ") ? 1 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: reported as written; 2: no limit to be had";
+        EXPECT_EQ(testutil::readAll(path), "");
     }
 }
 
