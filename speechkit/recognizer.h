@@ -25,7 +25,7 @@ struct RecognizerTuning {
     // frames (10 ms) per phone, or when more loud frames (within loudDb of
     // the loudest) than this lie outside its words.
     double minFramesPerPhone = 6;
-    int maxLoudFramesOutside = 40;
+    int maxLoudFramesOutside = 10;
     double loudDb = 20;
     // More words than this after "locate" in the book model's best
     // hypothesis: talk, not a phrase of one to three words.
