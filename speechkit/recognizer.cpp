@@ -267,8 +267,12 @@ std::string Recognizer::Impl::implausible(ps_seg_t* seg, const std::vector<std::
                 ++phones;
             ckd_free(pron);
         }
-        if (ef - sf + 1 < tuning.minFramesPerPhone * phones)
-            return std::string(w) + " too short (" + std::to_string(ef - sf + 1) + " frames)";
+        if (ef - sf + 1 < tuning.minFramesPerPhone * phones) {
+            const std::string why =
+                std::string(w) + " too short (" + std::to_string(ef - sf + 1) + " frames)";
+            ps_seg_free(seg); // an iterator left before its end is ours to free
+            return why;
+        }
     }
     if (loudFrames - wordFrames > tuning.maxLoudFramesOutside)
         return "speech outside the words (" + std::to_string(loudFrames - wordFrames) + " frames)";
