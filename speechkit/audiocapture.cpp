@@ -47,11 +47,11 @@ bool AudioCapture::open(int sampleRate, int timeoutMs, std::string& why) {
             return false;
         }
     }
-    pa_sample_spec spec;
-    spec.format = PA_SAMPLE_S16LE;
-    spec.rate = static_cast<std::uint32_t>(sampleRate);
-    spec.channels = 1;
-    stream_ = pa_stream_new(context_, "listening", &spec, nullptr);
+    pa_sample_spec format;
+    format.format = PA_SAMPLE_S16LE;
+    format.rate = static_cast<std::uint32_t>(sampleRate);
+    format.channels = 1;
+    stream_ = pa_stream_new(context_, "listening", &format, nullptr);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
