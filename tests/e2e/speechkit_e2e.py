@@ -181,16 +181,23 @@ def scenario_live_microphone(opts):
                        check=True)
         hearken = world.start_hearken()
         # The model loads after start-up; until it listens, speech is lost.
-        # Say it again every few seconds until it is heard.
-        text = None
+        # Say it again every few seconds until it is heard. (A player starved
+        # on a loaded machine leaves gaps, and a cut-up "chapter" can be heard
+        # as another word: that is the recogniser's accuracy, which the
+        # benchmark measures; here it is said again, as a learner would.)
+        text, others = None, []
         for _ in range(8):
             subprocess.run(["paplay", speech], env=world.env, check=True, timeout=30)
             try:
                 text = world.heard(4)
-                break
             except he.Failure:
                 continue
-        he.check(text == "chapter 12 ", "heard %r" % text)
+            if text == "chapter 12 ":
+                break
+            others.append(text)
+        he.check(text == "chapter 12 ", "heard %r" % (others + [text]))
+        if others:
+            print("  heard first: %r" % others)
         hearken.send_signal(signal.SIGTERM)
         he.wait_exit(hearken, 30)
 
