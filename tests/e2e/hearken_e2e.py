@@ -254,11 +254,7 @@ class World:
         # A window the tutor started from this run's install directory, left
         # running by a failed run, is found by that directory (unique to the
         # run) and ended by its process id.
-        for pid in processes_mentioning((self.root, winpath(self.root))):
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except OSError:
-                pass
+        kill_processes_mentioning((self.root, winpath(self.root)))
         if self.wine:
             self.wine.close()
         if self.xvfb:
@@ -730,6 +726,15 @@ def processes_mentioning(texts):
         if any(t in cmdline for t in texts):
             found.append(int(entry))
     return found
+
+
+def kill_processes_mentioning(texts):
+    """Kills every process whose command line holds one of the texts."""
+    for pid in processes_mentioning(texts):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except OSError:
+            pass
 
 
 def hearken_running(world, name):

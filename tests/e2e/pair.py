@@ -10,7 +10,6 @@ Used by the soak (tests/soak/soak.py) and the fault scenarios
 import os
 import random
 import shutil
-import signal
 import subprocess
 import tempfile
 import time
@@ -270,11 +269,7 @@ class Pair:
             if proc.poll() is None:
                 proc.kill()
             proc.wait()
-        for pid in he.processes_mentioning([self.root]):
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except OSError:
-                pass
+        he.kill_processes_mentioning([self.root])
         if self.mounted:
             subprocess.run(["umount", "-l", self.home], capture_output=True)
         subprocess.run(["chmod", "-R", "u+rwX", self.root], capture_output=True)

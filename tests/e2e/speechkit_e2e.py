@@ -106,11 +106,7 @@ class SpeechWorld:
             if proc.poll() is None:
                 proc.kill()
             proc.wait()
-        for pid in he.processes_mentioning((self.root, he.winpath(self.root))):
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except OSError:
-                pass
+        he.kill_processes_mentioning((self.root, he.winpath(self.root)))
         self.regsvr(unregister=True)
         if self.session:
             self.session.close()
