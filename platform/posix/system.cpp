@@ -20,6 +20,16 @@ namespace platform {
 
 namespace {
 
+// Lets go of an exchange file at once. The lock belongs to the open file,
+// which can have another holder for a moment (a process looking at our
+// descriptors, a child between fork and exec): closing alone would leave the
+// file held until that holder lets go, and the next call, ours or the other
+// program's, would find it taken.
+void release(int fd) {
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+}
+
 // Opens an exchange file the way both programs share it: read and write,
 // created when absent, and held exclusively (an advisory lock that both of
 // our programs take). Only a plain file of its own is used: a symbolic link,
@@ -50,7 +60,7 @@ int openExclusive(const std::string& path, bool create) {
             return -1;
         }
         if (::fstat(fd, &st) == 0 && st.st_nlink == 0) {
-            ::close(fd);
+            release(fd);
             continue;
         }
         return fd;
@@ -98,7 +108,7 @@ bool exchangeRead(const std::string& path, std::size_t maxBytes, std::string& ou
     const int fd = openExclusive(path, true);
     if (fd < 0) return false;
     const bool ok = readUpTo(fd, maxBytes, out);
-    ::close(fd);
+    release(fd);
     return ok;
 }
 
@@ -111,7 +121,7 @@ bool exchangeTake(const std::string& path, std::size_t maxBytes, std::string& ou
     // Unlinked while still locked: a writer waiting for the lock then finds
     // the file gone and opens the name anew.
     if (ok && (!out.empty() || deleteIfEmpty)) ::unlink(path.c_str());
-    ::close(fd);
+    release(fd);
     return ok;
 }
 
@@ -134,7 +144,7 @@ bool exchangeWrite(const std::string& path, const std::string& bytes) {
     // A write cut short (a full disk) leaves nothing rather than a torn
     // record: the reader takes an empty file for no message.
     if (!ok) ::ftruncate(fd, 0);
-    ::close(fd);
+    release(fd);
     return ok;
 }
 
@@ -144,7 +154,7 @@ bool exchangeTakeIfUnchanged(const std::string& path, const std::string& expecte
     if (fd < 0) return errno == ENOENT;
     std::string now;
     const bool ok = readUpTo(fd, maxBytes, now) && now == expected && ::ftruncate(fd, 0) == 0;
-    ::close(fd);
+    release(fd);
     return ok;
 }
 

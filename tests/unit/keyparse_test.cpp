@@ -1,6 +1,7 @@
 #include "../../common/codepage.h"
 #include "../../platform/posix/keyparse.h"
 
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "../../platform/platform.h"
@@ -98,6 +100,44 @@ TEST(ExchangeLock, AFileHeldByAnotherOpenerCannotBeHad) {
     ::close(fd);
     EXPECT_TRUE(platform::exchangeRead(path, 100, out));
     EXPECT_EQ(out, "held");
+}
+
+// Our open file can have another holder for a moment: a process looking at
+// our descriptors (ls -l /proc/PID/fd), a child between fork and exec. Once a
+// call is done with an exchange file, the file must be free to the next one
+// all the same: else a record written a moment ago cannot be read or taken.
+// Here a thread of ours copies the descriptor the calls use and keeps each
+// copy for a while.
+TEST(ExchangeLock, AFileIsFreeOnceACallIsDoneWithIt) {
+    const std::string path = testutil::join(testutil::scratchDir("lingering"), "heard.txt");
+    const int next = ::open("/dev/null", O_RDONLY); // the descriptor the calls will get
+    ASSERT_GE(next, 0);
+    ::close(next);
+    std::atomic<bool> stop{false};
+    std::thread looker([&] {
+        while (!stop.load()) {
+            const int copy = ::dup(next);
+            if (copy < 0) continue;
+            ::usleep(200);
+            ::close(copy);
+        }
+    });
+    int unwritten = 0;
+    int unread = 0;
+    int untaken = 0;
+    for (int i = 0; i < 300; ++i) {
+        const std::string record = "08:00:00chapter " + std::to_string(i);
+        std::string out;
+        if (!platform::exchangeWrite(path, record)) ++unwritten;
+        if (!platform::exchangeRead(path, 100, out) || out != record) ++unread;
+        if (!platform::exchangeTake(path, 100, out, true) || out != record) ++untaken;
+        platform::deleteFile(path);
+    }
+    stop = true;
+    looker.join();
+    EXPECT_EQ(unwritten, 0);
+    EXPECT_EQ(unread, 0);
+    EXPECT_EQ(untaken, 0);
 }
 
 // Things a learner's install directory can hold in an exchange file's or the
