@@ -83,6 +83,8 @@ bool apply(speechkit::RecognizerTuning& t, const std::string& setting) {
         t.liveNoiseFloor = std::atof(value.c_str());
     else if (key == "maxLocateWords")
         t.maxLocateWords = std::atoi(value.c_str());
+    else if (key == "maxPhoneLoopGap")
+        t.maxPhoneLoopGap = std::atof(value.c_str());
     else if (key == "loudDb")
         t.loudDb = std::atof(value.c_str());
     else if (key == "nbest")

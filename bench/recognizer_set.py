@@ -167,8 +167,24 @@ NOISES = [
 COUGH_GAP = ["synth", "0.12", "sine", "0", "gain", "-90"]
 
 
-def run(cmd):
-    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+def run(cmd, stdin=None):
+    subprocess.run(cmd, check=True, input=stdin, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+
+
+def speak(voice, rate, text, path):
+    """One utterance to a .wav: an espeak-ng voice ("en-us+f3"), or another
+    synthesiser's ("flite:slt", "festival:cmu_us_slt_arctic_hts"), its
+    speed scaled to about `rate` words a minute."""
+    stretch = "%.2f" % (165.0 / float(rate))
+    if voice.startswith("flite:"):
+        run(["flite", "-voice", voice[6:], "--setf", "duration_stretch=" + stretch, "-t", text,
+             "-o", path])
+    elif voice.startswith("festival:"):
+        run(["text2wave", "-o", path, "-eval", "(voice_%s)" % voice[9:], "-eval",
+             "(Parameter.set 'Duration_Stretch %s)" % stretch], stdin=text.encode())
+    else:
+        run(["espeak-ng", "-v", voice, "-s", rate, "-w", path, text])
 
 
 PERTURBATIONS = [
@@ -231,9 +247,9 @@ def main():
     for voice in args.voices.split(","):
         for rate in args.rates.split(","):
             for cls, spoken, expected in texts:
-                name = "%s-%s-%s-%03d.wav" % (cls, voice.replace("+", "_"), rate, k)
+                name = "%s-%s-%s-%03d.wav" % (cls, re.sub(r"[+:]", "_", voice), rate, k)
                 path = os.path.join(args.out, name)
-                run(["espeak-ng", "-v", voice, "-s", rate, "-w", path, spoken])
+                speak(voice, rate, spoken, path)
                 if args.perturb:
                     perturb(path, k, args.out)
                 manifest.append((name, cls, expected))

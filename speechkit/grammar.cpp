@@ -22,10 +22,11 @@ bool isWordChar(char c) {
 // Pronunciations the dictionary lacks for the command words: British
 // (non-rhotic) forms and common reductions.
 const std::pair<const char*, const char*> kExtraPronunciations[] = {
-    {"chapter", "CH AE P T AH"}, {"locate", "L AH K EY T"},  {"locate", "L OW K EY T"},
-    {"program", "P R OW G R AH M"}, {"exit", "EH K S IH T"}, {"exit", "EH G Z AH T"},
-    {"result", "R IH Z AH L T"}, {"four", "F AO"},           {"fourteen", "F AO T IY N"},
-    {"forty", "F AO T IY"},      {"and", "AH N"},            {"hundred", "HH AH N D R AH D"},
+    {"chapter", "CH AE P T AH"},    {"locate", "L AH K EY T"}, {"locate", "L OW K EY T"},
+    {"program", "P R OW G R AH M"}, {"exit", "EH K S IH T"},   {"exit", "EH G Z AH T"},
+    {"result", "R IH Z AH L T"},    {"four", "F AO"},          {"fourteen", "F AO T IY N"},
+    {"forty", "F AO T IY"},         {"and", "AH N"},           {"hundred", "HH AH N D R AH D"},
+    {"help", "HH EH OW P"},         {"help", "HH EH L"},       {"help", "HH AH L P"},
 };
 
 const char* const kSimpleCommands[] = {"help", "continue", "result", "yes", "no"};
@@ -84,7 +85,8 @@ double phoneDistance(const std::vector<unsigned char>& a, const std::vector<unsi
         double diag = row[0];
         row[0] = static_cast<double>(i);
         for (std::size_t j = 1; j <= m; ++j) {
-            const double sub = a[i - 1] == b[j - 1] ? 0.0 : (cls[a[i - 1]] == cls[b[j - 1]] ? 0.6 : 1.0);
+            const double sub =
+                a[i - 1] == b[j - 1] ? 0.0 : (cls[a[i - 1]] == cls[b[j - 1]] ? 0.6 : 1.0);
             const double best = std::min({row[j] + 1.0, row[j - 1] + 1.0, diag + sub});
             diag = row[j];
             row[j] = best;
@@ -212,9 +214,9 @@ void Grammar::build(const std::string& bookText, const Lexicon& lexicon,
     };
 
     // Command and number words: the dictionary's pronunciations and our extras.
-    std::vector<std::string> fixedWords = {"help", "continue", "result", "yes",  "no",
-                                           "exit", "program",  "chapter", "locate", "hundred",
-                                           "and",  "a"};
+    std::vector<std::string> fixedWords = {"help",   "continue", "result",  "yes",
+                                           "no",     "exit",     "program", "chapter",
+                                           "locate", "hundred",  "and",     "a"};
     for (int v = 0; v <= 90; ++v) {
         const std::string w = valueToNumberWords(v);
         if (w.find(' ') == std::string::npos) fixedWords.push_back(w);
@@ -222,7 +224,8 @@ void Grammar::build(const std::string& bookText, const Lexicon& lexicon,
     for (const std::string& w : fixedWords) {
         std::vector<std::string> prons = lexicon.lookup(w);
         for (const auto& extra : kExtraPronunciations)
-            if (w == extra.first && std::find(prons.begin(), prons.end(), extra.second) == prons.end())
+            if (w == extra.first &&
+                std::find(prons.begin(), prons.end(), extra.second) == prons.end())
                 prons.push_back(extra.second);
         if (prons.empty()) prons.push_back(Lexicon::spellOut(w));
         addWord(w, prons);
@@ -339,8 +342,10 @@ void Grammar::build(const std::string& bookText, const Lexicon& lexicon,
         const int garbage = state();
         arcs.push_back({start, garbage, weights.garbageEntry, ""});
         for (const char* p : kPhones) {
-            arcs.push_back({garbage, garbage, weights.garbagePhone, garbagePrefix() + std::string(p)});
-            arcs.push_back({garbage, final, weights.garbagePhone, garbagePrefix() + std::string(p)});
+            arcs.push_back(
+                {garbage, garbage, weights.garbagePhone, garbagePrefix() + std::string(p)});
+            arcs.push_back(
+                {garbage, final, weights.garbagePhone, garbagePrefix() + std::string(p)});
         }
     }
 
@@ -434,8 +439,9 @@ std::string Grammar::languageModelText(double discount) const {
         std::unordered_map<std::uint64_t, double> seenLower;
         for (const auto& kv : count[order]) {
             const std::uint64_t lower = kv.first & low;
-            const std::uint64_t lowerKey = order == 1 ? key(none, none, lower & mask)
-                                                      : key(none, (lower >> bits) & mask, lower & mask);
+            const std::uint64_t lowerKey = order == 1
+                                               ? key(none, none, lower & mask)
+                                               : key(none, (lower >> bits) & mask, lower & mask);
             seenLower[kv.first >> bits] += prob[order - 1][lowerKey];
         }
         for (const auto& kv : context[order]) {
@@ -599,9 +605,8 @@ std::string Grammar::textForm(const std::vector<std::string>& raw) const {
     }
     if (words.empty()) return "";
     const std::string& head = words[0];
-    if (words.size() == 1 &&
-        std::find(std::begin(kSimpleCommands), std::end(kSimpleCommands), head) !=
-            std::end(kSimpleCommands))
+    if (words.size() == 1 && std::find(std::begin(kSimpleCommands), std::end(kSimpleCommands),
+                                       head) != std::end(kSimpleCommands))
         return head + " ";
     if (words.size() == 2 && head == "exit" && words[1] == "program") return "exit program ";
     if (head == "chapter" && words.size() > 1) {

@@ -29,6 +29,7 @@ const int kRate = 16000;
 const char* const kSearch = "commands";
 const char* const kLocateSearch = "locate";
 const char* const kRunsSearch = "runs";
+const char* const kPhonesSearch = "phones";
 // An utterance longer than this is no command (continuous noise, talk).
 const double kMaxUtteranceSeconds = 12.0;
 
@@ -90,6 +91,8 @@ struct Recognizer::Impl {
     // The one decoder is shared by file recognition and the listening worker.
     mutable std::mutex decodeLock;
     bool hasLocateModel = false;
+    bool hasPhoneLoop = false;
+    bool streamed = false;         // the current utterance came block by block
     std::string lastRejection;     // why the last result was not delivered
     unsigned long fileDecodes = 0; // tells the worker its utterance was interrupted
     std::string lastHypothesis;
@@ -116,6 +119,19 @@ struct Recognizer::Impl {
     // noises cover loud speech.
     std::string implausible(ps_seg_t* seg, const std::vector<std::int16_t>& audio);
     std::vector<std::string> resultWords(ps_seg_t* seg, std::string* shown);
+    // The acoustic score of the current result, in all and per frame of its
+    // words (pauses and noises left out).
+    struct PathScore {
+        long total = 0;
+        int wordFrames = 0;
+    };
+    PathScore pathScore();
+    // How much worse per frame of its words the result's path scored than a
+    // free loop of phones over the same audio; leaves the command search set.
+    double phoneLoopGap(const PathScore& path, const std::vector<std::int16_t>& audio);
+    // "" when the current result's words fit the audio nearly as well as
+    // free phones do; else why not.
+    std::string fitsPoorly(const std::vector<std::int16_t>& audio);
     std::string decode(const std::vector<std::int16_t>& audio, bool whole);
     void listen(std::unique_ptr<AudioCapture> device, TextHandler onText);
 };
@@ -194,7 +210,63 @@ void Recognizer::Impl::init(const std::string& bookPath) {
         if (model) ngram_model_free(model);
         ps_set_search(ps, kSearch);
     }
+    hasPhoneLoop = ps_set_allphone(ps, kPhonesSearch, nullptr) == 0;
+    ps_set_search(ps, kSearch);
     ready = true;
+}
+
+Recognizer::Impl::PathScore Recognizer::Impl::pathScore() {
+    PathScore score;
+    for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
+        int32 ascr = 0, lscr = 0, lback = 0;
+        ps_seg_prob(seg, &ascr, &lscr, &lback);
+        score.total += ascr;
+        const char* w = ps_seg_word(seg);
+        const std::string base = w ? baseWord(w) : "";
+        if (base.empty() || base[0] == '<' || base[0] == '[' || base == "(NULL)") continue;
+        int sf = 0, ef = 0;
+        ps_seg_frames(seg, &sf, &ef);
+        score.wordFrames += ef - sf + 1;
+    }
+    return score;
+}
+
+std::string Recognizer::Impl::fitsPoorly(const std::vector<std::int16_t>& audio) {
+    if (tuning.maxPhoneLoopGap <= 0) return "";
+    PathScore path = pathScore();
+    if (streamed && ps_start_utt(ps) == 0) {
+        // Streamed audio was normalised as it came: score the result's search
+        // again over the whole utterance, as the phone loop will see it.
+        ps_process_raw(ps, audio.data(), audio.size(), FALSE, TRUE);
+        ps_end_utt(ps);
+        path = pathScore();
+    }
+    const double gap = phoneLoopGap(path, audio);
+    char shown[64];
+    std::snprintf(shown, sizeof shown, " gap=%.0f", gap);
+    lastHypothesis += shown;
+    if (gap > tuning.maxPhoneLoopGap)
+        return "fits the audio poorly (" + std::string(shown + 5) + " a frame)";
+    return "";
+}
+
+double Recognizer::Impl::phoneLoopGap(const PathScore& path,
+                                      const std::vector<std::int16_t>& audio) {
+    if (!hasPhoneLoop || path.wordFrames <= 0 || ps_set_search(ps, kPhonesSearch) < 0) return 0;
+    double gap = 0;
+    if (ps_start_utt(ps) == 0) {
+        ps_process_raw(ps, audio.data(), audio.size(), FALSE, TRUE);
+        ps_end_utt(ps);
+        long loop = 0;
+        for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
+            int32 ascr = 0, lscr = 0, lback = 0;
+            ps_seg_prob(seg, &ascr, &lscr, &lback);
+            loop += ascr;
+        }
+        gap = double(loop - path.total) / path.wordFrames;
+    }
+    ps_set_search(ps, kSearch);
+    return gap;
 }
 
 // Reads a grammar in FSG text, with pauses and noises allowed between its
@@ -326,6 +398,7 @@ std::string Recognizer::Impl::locatePass(const std::vector<std::int16_t>& audio,
         text = grammar.textForm(resultWords(ps_seg_iter(ps), &shown));
         lastHypothesis += " => " + shown;
         if (!text.empty()) lastRejection = implausible(ps_seg_iter(ps), audio);
+        if (lastRejection.empty() && !text.empty()) lastRejection = fitsPoorly(audio);
         if (!lastRejection.empty()) text.clear();
     }
     ps_set_search(ps, kSearch);
@@ -360,6 +433,8 @@ std::string Recognizer::Impl::finishUtterance(const std::vector<std::int16_t>& a
         break;
     }
     if (!text.empty() || head == "locate") lastRejection = implausible(ps_seg_iter(ps), audio);
+    if (lastRejection.empty() && !text.empty() && head != "locate")
+        lastRejection = fitsPoorly(audio);
     if (!lastRejection.empty()) return "";
     if (head == "locate" && (tuning.locatePass == 2 || (tuning.locatePass == 1 && text.empty())))
         text = locatePass(audio, resultWords(ps_seg_iter(ps), nullptr));
@@ -376,6 +451,7 @@ std::string Recognizer::Impl::decode(const std::vector<std::int16_t>& audio, boo
     const Clock::time_point start = Clock::now();
     Clock::time_point lastBlock = start;
     ps_start_stream(ps);
+    streamed = !whole;
     if (ps_start_utt(ps) < 0) return "";
     if (whole) {
         ps_process_raw(ps, audio.data(), audio.size(), FALSE, TRUE);
@@ -430,6 +506,7 @@ void Recognizer::Impl::listen(std::unique_ptr<AudioCapture> device, TextHandler 
             ps_process_raw(ps, block.data(), block.size(), FALSE, FALSE);
             bool now = ps_get_in_speech(ps) != 0;
             if (inSpeech && !now) {
+                streamed = true;
                 text = finishUtterance(audio);
                 ps_start_utt(ps);
                 audio.clear();

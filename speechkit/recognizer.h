@@ -30,6 +30,11 @@ struct RecognizerTuning {
     // More words than this after "locate" in the book model's best
     // hypothesis: talk, not a phrase of one to three words.
     int maxLocateWords = 4;
+    // A result is no command when its path scores this much worse per frame
+    // of its words than free phones over the same audio (the decoder's
+    // log units): the words fit the sound poorly, however near they came.
+    // 0: not checked.
+    double maxPhoneLoopGap = 15;
     int candidates = 100;       // runs of the book decided between on the audio
     int nbest = 5;              // second-pass hypotheses searched for a run of the book
     bool wholeUtterance = true; // a file's audio decoded as one block (batch normalisation)
