@@ -7,6 +7,11 @@ and sox: every simple command, "chapter" with numbers spread over 1-999,
   recognizer_set.py --book book/orvane.txt --out DIR [--voices en-us,en-gb]
                     [--rates 140,180] [--perturb] [--seed N]
 
+A voice is an espeak-ng voice ("en-us+f3"), or another synthesiser's when
+that is installed: "flite:slt" (flite's voices: slt, rms, awb, kal16) or
+"festival:cmu_us_slt_arctic_hts" (festival's voice names). Tune for speech in
+general, not for one synthesiser: measure on both kinds.
+
 Writes DIR/*.wav and DIR/manifest.tsv (file, class, expected text). With
 --perturb each utterance also goes through a sox effect (pitch, tempo, noise,
 reverberation, telephone band, low level) chosen in turn, to check that

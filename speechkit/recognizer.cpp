@@ -550,6 +550,13 @@ Recognizer::Recognizer(const std::string& bookPath, const RecognizerTuning& tuni
 Recognizer::~Recognizer() {
     stopListening();
     if (impl_->worker.joinable()) impl_->worker.join();
+    if (impl_->ps && impl_->hasPhoneLoop && ps_set_search(impl_->ps, kPhonesSearch) == 0 &&
+        ps_start_utt(impl_->ps) == 0) {
+        // The phone loop frees the segments of its last utterance only when it
+        // makes new ones, not when it is freed: leave it with none.
+        ps_end_utt(impl_->ps);
+        ps_get_hyp(impl_->ps, nullptr);
+    }
     if (impl_->ps) ps_free(impl_->ps);
     if (impl_->config) cmd_ln_free_r(impl_->config);
 }
