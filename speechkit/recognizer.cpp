@@ -249,13 +249,7 @@ double Recognizer::Impl::phoneLoopGap(const PathScore& path,
     if (ps_start_utt(ps) == 0) {
         ps_process_raw(ps, audio.data(), audio.size(), FALSE, TRUE);
         ps_end_utt(ps);
-        long loop = 0;
-        for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
-            int32 ascr = 0, lscr = 0, lback = 0;
-            ps_seg_prob(seg, &ascr, &lscr, &lback);
-            loop += ascr;
-        }
-        gap = double(loop - path.total) / path.wordFrames;
+        gap = double(pathScore().total - path.total) / path.wordFrames;
     }
     ps_set_search(ps, kSearch);
     return gap;
