@@ -58,16 +58,18 @@ std::wstring finalPath(HANDLE handle, DWORD volumeForm) {
     return path;
 }
 
-// Whether a file's resolved path is its directory's resolved path and its
-// own name, both asked in one volume form; -1 when the system cannot say.
-int resolvedAsNamed(HANDLE dir, HANDLE file, const std::wstring& fileName, DWORD volumeForm) {
-    std::wstring expected = finalPath(dir, volumeForm);
-    const std::wstring actual = expected.empty() ? std::wstring() : finalPath(file, volumeForm);
-    if (actual.empty()) return -1;
-    if (expected.back() != L'\\') expected += L'\\';
-    expected += fileName;
-    return CompareStringOrdinal(expected.c_str(), -1, actual.c_str(), -1, TRUE) == CSTR_EQUAL ? 1
-                                                                                              : 0;
+// The resolved paths of a directory and of a file, in one volume form for
+// both: with a drive letter where both have one (under Wine the device form
+// costs a query of the mount manager, five times the drive-letter form, and
+// every exchange call asks twice), else in the device form.
+bool finalPaths(HANDLE dir, HANDLE file, std::wstring& dirPath, std::wstring& filePath) {
+    for (const DWORD form :
+         {static_cast<DWORD>(VOLUME_NAME_DOS), static_cast<DWORD>(VOLUME_NAME_NT)}) {
+        dirPath = finalPath(dir, form);
+        filePath = dirPath.empty() ? std::wstring() : finalPath(file, form);
+        if (!filePath.empty()) return true;
+    }
+    return false;
 }
 
 // True unless the open file was reached through a link: its resolved path
@@ -85,17 +87,14 @@ bool reachedDirectly(HANDLE file, const std::wstring& path) {
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (dir == INVALID_HANDLE_VALUE) return true;
-    // With drive letters first: under Wine the device form costs a query of
-    // the mount manager, five times the drive-letter form. A mismatch there
-    // is asked again in the device form before the file is refused: two
-    // drive letters can name one place, and the device form has one name.
-    int same = resolvedAsNamed(dir, file, fileName, VOLUME_NAME_DOS);
-    if (same != 1) {
-        const int device = resolvedAsNamed(dir, file, fileName, VOLUME_NAME_NT);
-        if (device != -1 || same == -1) same = device;
-    }
+    std::wstring expected;
+    std::wstring actual;
+    const bool known = finalPaths(dir, file, expected, actual);
     CloseHandle(dir);
-    return same != 0; // -1, nothing to compare: trust the open
+    if (!known) return true; // nothing to compare: trust the open
+    if (expected.back() != L'\\') expected += L'\\';
+    expected += fileName;
+    return CompareStringOrdinal(expected.c_str(), -1, actual.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
 // Opens an exchange file the way both programs share it: read and write,
