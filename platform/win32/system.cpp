@@ -110,7 +110,7 @@ HANDLE openExclusive(const std::string& path, DWORD disposition, DWORD extraAcce
     if (file == INVALID_HANDLE_VALUE) return file;
     // Attributes and links asked for alone: GetFileInformationByHandle also
     // fetches the volume's serial number, which under Wine is a query of the
-    // mount manager costing several times all the rest of the open.
+    // mount manager costing more than all the rest of the open.
     FILE_BASIC_INFO basic{};
     FILE_STANDARD_INFO standard{};
     constexpr DWORD kNotPlain =
