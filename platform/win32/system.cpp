@@ -44,32 +44,20 @@ std::string narrow(const wchar_t* text, std::size_t length) {
 namespace {
 
 // The path of an open file or directory with every link on the way
-// resolved, in the given volume form; empty when the system cannot say.
-std::wstring finalPath(HANDLE handle, DWORD volumeForm) {
-    const DWORD form = FILE_NAME_NORMALIZED | volumeForm;
+// resolved, in the system's own device form (no drive letters: asking for
+// those costs a round trip to the mount manager on every open); empty when
+// the system cannot say.
+std::wstring finalPath(HANDLE handle) {
+    constexpr DWORD kForm = FILE_NAME_NORMALIZED | VOLUME_NAME_NT;
     std::wstring path(1024, L'\0');
-    DWORD n = GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()), form);
+    DWORD n = GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()), kForm);
     if (n >= path.size()) {
         path.assign(n + 1, L'\0');
-        n = GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()), form);
+        n = GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()), kForm);
     }
     if (n == 0 || n >= path.size()) return std::wstring();
     path.resize(n);
     return path;
-}
-
-// The resolved paths of a directory and of a file, in one volume form for
-// both: with a drive letter where both have one (under Wine the device form
-// costs a query of the mount manager, five times the drive-letter form, and
-// every exchange call asks twice), else in the device form.
-bool finalPaths(HANDLE dir, HANDLE file, std::wstring& dirPath, std::wstring& filePath) {
-    for (const DWORD form :
-         {static_cast<DWORD>(VOLUME_NAME_DOS), static_cast<DWORD>(VOLUME_NAME_NT)}) {
-        dirPath = finalPath(dir, form);
-        filePath = dirPath.empty() ? std::wstring() : finalPath(file, form);
-        if (!filePath.empty()) return true;
-    }
-    return false;
 }
 
 // True unless the open file was reached through a link: its resolved path
@@ -87,11 +75,10 @@ bool reachedDirectly(HANDLE file, const std::wstring& path) {
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (dir == INVALID_HANDLE_VALUE) return true;
-    std::wstring expected;
-    std::wstring actual;
-    const bool known = finalPaths(dir, file, expected, actual);
+    std::wstring expected = finalPath(dir);
     CloseHandle(dir);
-    if (!known) return true; // nothing to compare: trust the open
+    const std::wstring actual = finalPath(file);
+    if (expected.empty() || actual.empty()) return true; // nothing to compare: trust the open
     if (expected.back() != L'\\') expected += L'\\';
     expected += fileName;
     return CompareStringOrdinal(expected.c_str(), -1, actual.c_str(), -1, TRUE) == CSTR_EQUAL;
@@ -108,18 +95,12 @@ HANDLE openExclusive(const std::string& path, DWORD disposition, DWORD extraAcce
         CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | extraAccess, 0, nullptr,
                     disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return file;
-    // Attributes and links asked for alone: GetFileInformationByHandle also
-    // fetches the volume's serial number, which under Wine is a query of the
-    // mount manager costing more than all the rest of the open.
-    FILE_BASIC_INFO basic{};
-    FILE_STANDARD_INFO standard{};
+    BY_HANDLE_FILE_INFORMATION info{};
     constexpr DWORD kNotPlain =
         FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
-    if (GetFileType(file) != FILE_TYPE_DISK ||
-        !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
-        !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
-        (basic.FileAttributes & kNotPlain) != 0 || standard.Directory ||
-        standard.NumberOfLinks > 1 || !reachedDirectly(file, wide)) {
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & kNotPlain) != 0 || info.nNumberOfLinks > 1 ||
+        !reachedDirectly(file, wide)) {
         CloseHandle(file);
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
