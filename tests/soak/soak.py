@@ -85,12 +85,17 @@ class Learner:
         before = w.count_spoken(pair.announcement(p))
         w.say("chapter %d " % p)
         self.said["chapter"] += 1
-        w.wait_paragraph(p)
-        w.wait_spoken_count(pair.announcement(p), before + 1)
-        self.acted["chapter"] += 1
+        self.arrive(p, before, "chapter")
+
+    def arrive(self, target, before, command):
+        """The lesson moved to paragraph target for command, announced once."""
+        w = self.world
+        w.wait_paragraph(target)
+        w.wait_spoken_count(pair.announcement(target), before + 1)
+        self.acted[command] += 1
         self.type_some()
-        pair.check(w.count_spoken(pair.announcement(p)) == before + 1,
-                   "paragraph %d announced more than once" % p)
+        pair.check(w.count_spoken(pair.announcement(target)) == before + 1,
+                   "paragraph %d announced more than once" % target)
 
     def page(self, keyword, done_text, mark):
         """A page that waits for "continue"; the lesson then goes on with
@@ -121,12 +126,7 @@ class Learner:
         w.say("yes ")
         self.said["yes"] += 1
         # "Found @" shows only for a moment: the jump itself is the proof.
-        w.wait_paragraph(target)
-        w.wait_spoken_count(pair.announcement(target), before + 1)
-        self.acted["yes"] += 1
-        self.type_some()
-        pair.check(w.count_spoken(pair.announcement(target)) == before + 1,
-                   "paragraph %d announced more than once" % target)
+        self.arrive(target, before, "yes")
 
     def one_round(self):
         self.chapter()
