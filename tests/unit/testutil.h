@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,12 @@ inline ScratchDirs& scratchDirs() {
 }
 
 // A fresh scratch directory per test, under the system's temporary folder.
+// The suite runs test programs side by side, each counting from 0 and
+// possibly within one millisecond of another: a token drawn once per
+// process keeps two of them out of one directory.
 inline std::string scratchDir(const std::string& name) {
     static std::atomic<int> counter{0};
+    static const unsigned token = std::random_device{}();
     std::string base = platform::environmentVariable("TMPDIR");
     if (base.empty()) base = platform::environmentVariable("TEMP");
     if (base.empty()) base = "/tmp";
@@ -37,7 +42,7 @@ inline std::string scratchDir(const std::string& name) {
     const std::string dir =
         base + sep + "verdel-unit-" + name + "-" +
         std::to_string(static_cast<long>(platform::secondsSinceMidnight() * 1000)) + "-" +
-        std::to_string(counter++);
+        std::to_string(token) + "-" + std::to_string(counter++);
     platform::createDirectory(dir);
     std::lock_guard<std::mutex> hold(scratchDirs().lock);
     scratchDirs().dirs.push_back(dir);
