@@ -59,6 +59,10 @@ bool apply(speechkit::RecognizerTuning& t, const std::string& setting) {
         t.garbagePhone = std::atof(value.c_str());
     else if (key == "garbageEntry")
         t.garbageEntry = std::atof(value.c_str());
+    else if (key == "decoyEntry")
+        t.decoyEntry = std::atof(value.c_str());
+    else if (key == "decoysPerCommand")
+        t.decoysPerCommand = std::atoi(value.c_str());
     else if (key == "locateEntry")
         t.locateEntry = std::atof(value.c_str());
     else if (key == "lmDiscount")

@@ -95,6 +95,118 @@ double phoneDistance(const std::vector<unsigned char>& a, const std::vector<unsi
     return row[m];
 }
 
+// The command words that get words sounding like them as competitors.
+const char* const kDecoyTargets[] = {"help", "continue", "result",  "yes",   "no",
+                                     "exit", "program",  "chapter", "locate"};
+
+// Dictionary words that sound like a command word without being it: within
+// a small distance of one of its pronunciations, or beginning like its own
+// (dictionary) pronunciation and going on for two phones or more
+// ("nobody" for "no"). Words that
+// share a pronunciation with a command or number word are left out: they
+// would take that word's own sound ("know" for "no"). At most `perTarget`
+// a command word, nearest first; each word once, with its first
+// pronunciation.
+constexpr std::size_t kMinWholeDecoyTarget = 5; // phones
+
+// Whether the phones from `from` on hold a vowel: a word that goes on after
+// a command's sound by a syllable, not by a consonant a voice may add.
+bool hasVowel(const std::vector<unsigned char>& phones, std::size_t from) {
+    for (std::size_t i = from; i < phones.size(); ++i)
+        if (phoneClass(phones[i]) == 0) return true;
+    return false;
+}
+constexpr std::size_t kMinDecoyTail = 2; // phones a word goes on after a command's
+
+using DecoyList = std::vector<std::pair<std::string, std::string>>; // word, phones
+
+std::map<std::string, DecoyList>
+chooseDecoys(const Lexicon& lexicon,
+             const std::vector<std::pair<std::string, std::vector<std::string>>>& targets,
+             const std::set<std::string>& takenSounds, const std::set<std::string>& takenWords,
+             int perTarget) {
+    std::set<std::string_view> sameSound;
+    lexicon.forEach([&](std::string_view w, std::string_view ph) {
+        if (takenSounds.count(std::string(ph))) sameSound.insert(w);
+    });
+    struct Entry {
+        std::string word;
+        std::vector<unsigned char> phones;
+        std::string text;
+    };
+    std::vector<Entry> candidates;
+    std::string_view last;
+    lexicon.forEach([&](std::string_view w, std::string_view ph) {
+        if (w == last) return; // alternatives: the first pronunciation only
+        last = w;
+        if (sameSound.count(w) || takenWords.count(std::string(w))) return;
+        if (!std::all_of(w.begin(), w.end(), [](char c) { return c >= 'a' && c <= 'z'; })) return;
+        candidates.push_back({std::string(w), phoneIds(std::string(ph)), std::string(ph)});
+    });
+
+    std::vector<int> cls(sizeof kPhones / sizeof kPhones[0]);
+    for (std::size_t i = 0; i < cls.size(); ++i)
+        cls[i] = phoneClass(static_cast<int>(i));
+    std::vector<double> row;
+    std::map<std::string, DecoyList> chosen;
+    for (const auto& target : targets) {
+        struct Near {
+            double distance;
+            std::size_t extra;
+            const Entry* entry;
+        };
+        std::vector<std::vector<unsigned char>> prons;
+        for (const std::string& text : target.second)
+            prons.push_back(phoneIds(text));
+        std::vector<Near> near;
+        for (const Entry& c : candidates) {
+            // Words spelled as the command and more ("helping", "results",
+            // "nowhere"): a voice that trails off after the command sounds
+            // like them.
+            if (c.word.compare(0, target.first.size(), target.first) == 0) continue;
+            double best = 1e9;
+            for (std::size_t i = 0; i < prons.size(); ++i) {
+                const std::vector<unsigned char>& p = prons[i];
+                if (p.empty()) continue;
+                // Whole words only against the longer commands: a short
+                // one's near neighbours ("nope", "yet") are the command
+                // itself said a little differently.
+                const double most = std::max(1.0, 0.2 * static_cast<double>(p.size()));
+                const double apart =
+                    std::fabs(static_cast<double>(p.size()) - static_cast<double>(c.phones.size()));
+                if (p.size() >= kMinWholeDecoyTarget && apart <= most) {
+                    const double whole = phoneDistance(p, c.phones, cls, row);
+                    if (whole <= most) best = std::min(best, whole);
+                }
+                if (i == 0 && c.phones.size() >= p.size() + kMinDecoyTail &&
+                    hasVowel(c.phones, p.size())) {
+                    // Its first phones against the command's, give or take one:
+                    // the distance's last row holds every length of its head.
+                    const std::size_t m = std::min(c.phones.size(), p.size() + 1);
+                    const std::vector<unsigned char> head(c.phones.begin(), c.phones.begin() + m);
+                    phoneDistance(p, head, cls, row);
+                    for (std::size_t k = std::max<std::size_t>(p.size(), 2) - 1; k <= m; ++k)
+                        if (row[k] <= 0.15 * static_cast<double>(p.size()))
+                            best = std::min(best, row[k]);
+                }
+            }
+            if (best < 1e9) {
+                const std::size_t first = prons.front().size();
+                const std::size_t extra =
+                    c.phones.size() > first ? c.phones.size() - first : first - c.phones.size();
+                near.push_back({best, extra, &c});
+            }
+        }
+        std::stable_sort(near.begin(), near.end(), [](const Near& a, const Near& b) {
+            return a.distance != b.distance ? a.distance < b.distance : a.extra < b.extra;
+        });
+        DecoyList& list = chosen[target.first];
+        for (std::size_t k = 0; k < near.size() && k < static_cast<std::size_t>(perTarget); ++k)
+            list.emplace_back(near[k].entry->word, near[k].entry->text);
+    }
+    return chosen;
+}
+
 struct Arc {
     int from, to;
     double prob;
@@ -105,6 +217,29 @@ std::string formatProb(double p) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.6g", p);
     return buf;
+}
+
+// A grammar in the decoder's FSG text format. Each pronunciation of a word
+// is an arc of its own ("chapter(2)"): the decoder's own expansion of
+// alternatives walks every arc once per word, far too slow for a grammar of
+// the commands' size.
+std::string writeFsg(const char* name, const std::vector<Arc>& arcs, int states, int start,
+                     int final, const std::unordered_map<std::string, int>& variants) {
+    std::ostringstream out;
+    out << "FSG_BEGIN " << name << "\nNUM_STATES " << states << "\nSTART_STATE " << start
+        << "\nFINAL_STATE " << final << "\n";
+    for (const Arc& a : arcs) {
+        const auto found = a.word.empty() ? variants.end() : variants.find(a.word);
+        const int n = found == variants.end() ? 1 : found->second;
+        for (int v = 1; v <= n; ++v) {
+            out << "TRANSITION " << a.from << ' ' << a.to << ' ' << formatProb(a.prob);
+            if (!a.word.empty()) out << ' ' << a.word;
+            if (v > 1) out << '(' << v << ')';
+            out << '\n';
+        }
+    }
+    out << "FSG_END\n";
+    return out.str();
 }
 
 } // namespace
@@ -221,6 +356,8 @@ void Grammar::build(const std::string& bookText, const Lexicon& lexicon,
         const std::string w = valueToNumberWords(v);
         if (w.find(' ') == std::string::npos) fixedWords.push_back(w);
     }
+    std::vector<std::pair<std::string, std::vector<std::string>>> decoyTargets;
+    std::set<std::string> fixedSounds;
     for (const std::string& w : fixedWords) {
         std::vector<std::string> prons = lexicon.lookup(w);
         for (const auto& extra : kExtraPronunciations)
@@ -229,6 +366,10 @@ void Grammar::build(const std::string& bookText, const Lexicon& lexicon,
                 prons.push_back(extra.second);
         if (prons.empty()) prons.push_back(Lexicon::spellOut(w));
         addWord(w, prons);
+        fixedSounds.insert(prons.begin(), prons.end());
+        if (std::find(std::begin(kDecoyTargets), std::end(kDecoyTargets), w) !=
+            std::end(kDecoyTargets))
+            decoyTargets.emplace_back(w, prons);
     }
     for (const char* p : kPhones)
         addWord(std::string(garbagePrefix()) + p, {p});
@@ -274,6 +415,21 @@ void Grammar::build(const std::string& bookText, const Lexicon& lexicon,
             }
     }
     unpronounceable_.assign(missing.begin(), missing.end());
+
+    // Added after the book's words, so that a book word among them keeps
+    // all its pronunciations.
+    decoys_.clear();
+    decoyEntry_ = weights.decoyEntry;
+    if (weights.decoyEntry > 0 && weights.decoysPerCommand > 0) {
+        const std::map<std::string, DecoyList> chosen = chooseDecoys(
+            lexicon, decoyTargets, fixedSounds,
+            std::set<std::string>(fixedWords.begin(), fixedWords.end()), weights.decoysPerCommand);
+        for (const auto& target : chosen)
+            for (const auto& d : target.second) {
+                addWord(d.first, {d.second});
+                decoys_[target.first].push_back(d.first);
+            }
+    }
 
     // States: 0 start, 1 final; then the rest as needed.
     std::vector<Arc> arcs;
@@ -349,27 +505,9 @@ void Grammar::build(const std::string& bookText, const Lexicon& lexicon,
         }
     }
 
-    // Each pronunciation of a word is an arc of its own ("chapter(2)"): the
-    // decoder's own expansion of alternatives walks every arc once per word,
-    // far too slow for a grammar of this size.
     for (const auto& entry : dictionary_)
         ++variantCount_[baseWord(entry.first)];
-    std::unordered_map<std::string, int>& variants = variantCount_;
-
-    std::ostringstream out;
-    out << "FSG_BEGIN commands\nNUM_STATES " << states << "\nSTART_STATE " << start
-        << "\nFINAL_STATE " << final << "\n";
-    for (const Arc& a : arcs) {
-        const int n = a.word.empty() ? 1 : variants[a.word];
-        for (int v = 1; v <= n; ++v) {
-            out << "TRANSITION " << a.from << ' ' << a.to << ' ' << formatProb(a.prob);
-            if (!a.word.empty()) out << ' ' << a.word;
-            if (v > 1) out << '(' << v << ')';
-            out << '\n';
-        }
-    }
-    out << "FSG_END\n";
-    fsg_ = out.str();
+    fsg_ = writeFsg("commands", arcs, states, start, final, variantCount_);
 }
 
 std::string Grammar::languageModelText(double discount) const {
@@ -592,6 +730,24 @@ std::string Grammar::runsFsgText(const std::vector<std::vector<std::string>>& ru
     out << "FSG_BEGIN runs\nNUM_STATES " << states << "\nSTART_STATE 0\nFINAL_STATE 1\n"
         << arcs.str() << "FSG_END\n";
     return out.str();
+}
+
+std::string Grammar::decoyFsgText(const std::vector<std::string>& command) const {
+    if (command.empty()) return "";
+    const auto found = decoys_.find(command.front());
+    if (found == decoys_.end() || found->second.empty()) return "";
+    std::vector<Arc> arcs;
+    int states = 2;
+    const int start = 0, final = 1;
+    int at = start;
+    for (std::size_t i = 0; i < command.size(); ++i) {
+        const int to = i + 1 == command.size() ? final : states++;
+        arcs.push_back({at, to, 1.0, command[i]});
+        at = to;
+    }
+    for (const std::string& w : found->second)
+        arcs.push_back({start, final, decoyEntry_, w});
+    return writeFsg("decoys", arcs, states, start, final, variantCount_);
 }
 
 std::string Grammar::textForm(const std::vector<std::string>& raw) const {

@@ -18,9 +18,11 @@ std::vector<std::vector<std::string>> bookSegments(const std::string& bookText);
 
 // Tunable weights of the grammar (probabilities of its arcs).
 struct GrammarWeights {
-    double garbagePhone = 1e-3;  // each phone of the out-of-grammar loop
-    double garbageEntry = 1.0;   // entering that loop from the start
-    double locateEntry = 1.0;    // "locate" against the other commands
+    double garbagePhone = 1e-3; // each phone of the out-of-grammar loop
+    double garbageEntry = 1.0;  // entering that loop from the start
+    double locateEntry = 1.0;   // "locate" against the other commands
+    double decoyEntry = 1.0;    // each word that sounds like a command, against it; 0: none
+    int decoysPerCommand = 30;  // how many such words each command word gets at most
 };
 
 // The whole command vocabulary as a finite-state grammar.
@@ -43,6 +45,13 @@ class Grammar {
     int derivedCount() const { return derived_; }
     int ruleCount() const { return ruled_; }
     std::size_t locatePhraseCount() const { return phraseCount_; }
+    // The words that sound like a command word without being it ("resort"
+    // for "result", "nobody" for "no"), nearest first, by command word.
+    const std::map<std::string, std::vector<std::string>>& decoys() const { return decoys_; }
+    // A grammar of exactly the given command words against the words that
+    // only sound like its first, to tell which it was on the audio; "" when
+    // that word has none.
+    std::string decoyFsgText(const std::vector<std::string>& command) const;
 
     // The words after "locate" as a trigram language model in ARPA text:
     // "locate" and every run of the book once, each n-gram's count less
@@ -78,13 +87,15 @@ class Grammar {
     std::vector<std::string> runWords(int node) const;
     int child(int node, int word);
     std::vector<Node> trie_;
-    std::vector<std::string> words_; // locate word ids -> word
+    std::vector<std::string> words_;                     // locate word ids -> word
     std::vector<std::vector<unsigned char>> wordPhones_; // locate word ids -> first pronunciation
-    std::unordered_map<std::string, int> variantCount_; // word -> pronunciations in the dictionary
+    std::unordered_map<std::string, int> variantCount_;  // word -> pronunciations in the dictionary
     std::unordered_map<std::string, int> wordIds_;
     std::string fsg_;
     std::vector<std::pair<std::string, std::string>> dictionary_;
     std::vector<std::string> unpronounceable_;
+    std::map<std::string, std::vector<std::string>> decoys_;
+    double decoyEntry_ = 1.0;
     int derived_ = 0, ruled_ = 0;
     std::size_t phraseCount_ = 0;
 };

@@ -32,11 +32,18 @@ class Lexicon {
     // Letter-to-sound rules alone (exposed for tests).
     static std::string spellOut(const std::string& letters);
 
+    // Calls f(word, phones) for every entry, sorted by word, a word's
+    // alternatives in file order.
+    template <class F> void forEach(F&& f) const {
+        for (const Entry& e : entries_)
+            f(e.word, e.phones);
+    }
+
   private:
     std::vector<std::string> derive(const std::string& word, int depth) const;
     std::string text_;
     struct Entry {
-        std::string_view word;  // without the "(2)" suffix
+        std::string_view word; // without the "(2)" suffix
         std::string_view phones;
     };
     std::vector<Entry> entries_; // sorted by word, alternatives in file order

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <mutex>
 #include <pocketsphinx.h>
+#include <set>
 #include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/err.h>
 #include <sphinxbase/fsg_model.h>
@@ -30,6 +31,11 @@ const char* const kSearch = "commands";
 const char* const kLocateSearch = "locate";
 const char* const kRunsSearch = "runs";
 const char* const kPhonesSearch = "phones";
+const char* const kDecoySearchPrefix = "decoys-";
+// The commands checked against the words that only sound like them. Not
+// "chapter" and "locate": what follows them tells them from such words.
+const std::vector<std::string> kDecoyChecked[] = {{"help"}, {"continue"}, {"result"},
+                                                  {"yes"},  {"no"},       {"exit", "program"}};
 // An utterance longer than this is no command (continuous noise, talk).
 const double kMaxUtteranceSeconds = 12.0;
 
@@ -92,9 +98,10 @@ struct Recognizer::Impl {
     mutable std::mutex decodeLock;
     bool hasLocateModel = false;
     bool hasPhoneLoop = false;
-    bool streamed = false;         // the current utterance came block by block
-    std::string lastRejection;     // why the last result was not delivered
-    unsigned long fileDecodes = 0; // tells the worker its utterance was interrupted
+    std::set<std::string> decoySearches; // command words that have their decoy search
+    bool streamed = false;               // the current utterance came block by block
+    std::string lastRejection;           // why the last result was not delivered
+    unsigned long fileDecodes = 0;       // tells the worker its utterance was interrupted
     std::string lastHypothesis;
     Timing lastTiming;
 
@@ -132,6 +139,10 @@ struct Recognizer::Impl {
     // "" when the current result's words fit the audio nearly as well as
     // free phones do; else why not.
     std::string fitsPoorly(const std::vector<std::int16_t>& audio);
+    // "" unless the audio sounds more like a word that is no command than
+    // like the command heard; leaves the command search set.
+    std::string soundsLikeAnother(const std::vector<std::string>& command,
+                                  const std::vector<std::int16_t>& audio);
     std::string decode(const std::vector<std::int16_t>& audio, bool whole);
     void listen(std::unique_ptr<AudioCapture> device, TextHandler onText);
 };
@@ -146,6 +157,8 @@ void Recognizer::Impl::init(const std::string& bookPath) {
     GrammarWeights weights;
     weights.garbagePhone = tuning.garbagePhone;
     weights.garbageEntry = tuning.garbageEntry;
+    weights.decoyEntry = tuning.decoyEntry;
+    weights.decoysPerCommand = tuning.decoysPerCommand;
     weights.locateEntry = tuning.locateEntry;
     grammar.build(readWhole(bookPath), lexicon, weights);
 
@@ -203,6 +216,12 @@ void Recognizer::Impl::init(const std::string& bookPath) {
         ps_set_search(ps, kSearch);
     }
     hasPhoneLoop = ps_set_allphone(ps, kPhonesSearch, nullptr) == 0;
+    // Each short command against the words that only sound like it.
+    for (const std::vector<std::string>& command : kDecoyChecked) {
+        const std::string fsg = grammar.decoyFsgText(command);
+        const std::string name = kDecoySearchPrefix + command.front();
+        if (!fsg.empty() && setGrammar(name.c_str(), fsg)) decoySearches.insert(command.front());
+    }
     ps_set_search(ps, kSearch);
     ready = true;
 }
@@ -240,6 +259,24 @@ std::string Recognizer::Impl::fitsPoorly(const std::vector<std::int16_t>& audio)
     if (gap > tuning.maxPhoneLoopGap)
         return "fits the audio poorly (" + std::string(shown + 5) + " a frame)";
     return "";
+}
+
+std::string Recognizer::Impl::soundsLikeAnother(const std::vector<std::string>& command,
+                                                const std::vector<std::int16_t>& audio) {
+    if (command.empty() || !decoySearches.count(command.front())) return "";
+    const std::string name = kDecoySearchPrefix + command.front();
+    std::string why;
+    if (ps_set_search(ps, name.c_str()) == 0 && ps_start_utt(ps) == 0) {
+        ps_process_raw(ps, audio.data(), audio.size(), FALSE, TRUE);
+        ps_end_utt(ps);
+        const std::vector<std::string> heard = resultWords(ps_seg_iter(ps), nullptr);
+        if (!heard.empty() && heard.front() != command.front()) {
+            why = "sounds like \"" + heard.front() + "\"";
+            lastHypothesis += " decoy=" + heard.front();
+        }
+    }
+    ps_set_search(ps, kSearch);
+    return why;
 }
 
 double Recognizer::Impl::phoneLoopGap(const PathScore& path,
@@ -418,9 +455,12 @@ std::string Recognizer::Impl::finishUtterance(const std::vector<std::int16_t>& a
         head = b;
         break;
     }
+    const std::vector<std::string> command = resultWords(ps_seg_iter(ps), nullptr);
     if (!text.empty() || head == "locate") lastRejection = implausible(ps_seg_iter(ps), audio);
     if (lastRejection.empty() && !text.empty() && head != "locate")
         lastRejection = fitsPoorly(audio);
+    if (lastRejection.empty() && !text.empty() && head != "locate")
+        lastRejection = soundsLikeAnother(command, audio);
     if (!lastRejection.empty()) return "";
     if (head == "locate" && (tuning.locatePass == 2 || (tuning.locatePass == 1 && text.empty())))
         text = locatePass(audio, resultWords(ps_seg_iter(ps), nullptr));

@@ -18,6 +18,8 @@ struct RecognizerTuning {
     std::string modelDir = "/usr/share/pocketsphinx/model/en-us";
     double garbagePhone = 1e-3; // probability of each phone of the out-of-vocabulary loop
     double garbageEntry = 1.0;  // 0: no such loop
+    double decoyEntry = 1.0;    // words sounding like a command, each against it; 0: none
+    int decoysPerCommand = 30;
     double locateEntry = 1.0;
     double lmDiscount = 0.1; // of each n-gram count of the book's runs (second pass)
     int locatePass = 2;      // second pass: 0 never, 1 when the first found no run, 2 always

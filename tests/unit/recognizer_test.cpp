@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -152,6 +153,48 @@ TEST_F(BookGrammar, EveryBookWordCanBePronouncedAndEveryGrammarWordIsInTheDictio
          {"help", "continue", "result", "exit", "program", "yes", "no", "chapter", "locate",
           "hundred", "and", "twelve", "harbour", "orvane", "rope-makers", "city's", "lamps"})
         EXPECT_NE(std::find(known.begin(), known.end(), word), known.end()) << word;
+}
+
+TEST_F(BookGrammar, WordsThatOnlySoundLikeACommandCompeteWithIt) {
+    speechkit::Grammar grammar;
+    grammar.build(kBook, *lexicon);
+    const auto& decoys = grammar.decoys();
+    const struct {
+        const char* command;
+        const char* word;
+        bool competes;
+    } cases[] = {
+        {"result", "resort", true},
+        {"chapter", "captor", true},
+        {"continue", "contiguous", true},
+        {"locate", "allocate", true},
+        {"no", "knowing", true},
+        {"result", "results", false}, // spelled as the command and more
+        {"help", "helpful", false},
+        {"no", "nowhere", false},
+        {"no", "know", false}, // the command's own sound
+        {"no", "nope", false}, // a short command said a little differently
+        {"yes", "yet", false},
+    };
+    for (const auto& c : cases) {
+        const auto found = decoys.find(c.command);
+        const long n = found == decoys.end()
+                           ? 0
+                           : std::count(found->second.begin(), found->second.end(), c.word);
+        EXPECT_EQ(n, c.competes ? 1 : 0) << c.command << " / " << c.word;
+    }
+    const std::string fsg = grammar.decoyFsgText({"exit", "program"});
+    EXPECT_NE(fsg.find("TRANSITION 0 2 1 exit\n"), std::string::npos) << fsg;
+    EXPECT_NE(fsg.find("TRANSITION 2 1 1 program\n"), std::string::npos) << fsg;
+    EXPECT_NE(fsg.find(" " + decoys.at("exit").front() + "\n"), std::string::npos) << fsg;
+    EXPECT_EQ(grammar.decoyFsgText({"twelve"}), "");
+    // Decoy words are in the dictionary, so the decoder can hear them.
+    std::set<std::string> known;
+    for (const auto& entry : grammar.dictionary())
+        known.insert(speechkit::baseWord(entry.first));
+    for (const auto& target : decoys)
+        for (const std::string& w : target.second)
+            EXPECT_TRUE(known.count(w)) << w;
 }
 
 TEST_F(BookGrammar, WithoutABookEverythingButLocateStillWorks) {
@@ -327,6 +370,22 @@ TEST_F(RecognizerFiles, TalkIsNoCommandAndTheNextCommandIsStillHeard) {
         EXPECT_EQ(recognizer->recognizeWavFile(speech(*dir, name + "help", "help")), "help ")
             << "after " << said << ": " << recognizer->lastHypothesis();
     }
+}
+
+TEST_F(RecognizerFiles, AWordThatOnlySoundsLikeACommandIsNone) {
+    const struct {
+        const char* said;
+        const char* text;
+    } cases[] = {
+        {"resort", ""},
+        {"yesterday", ""},
+        {"result", "result "},
+        {"yes", "yes "},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(recognizer->recognizeWavFile(speech(*dir, std::string("near-") + c.said, c.said)),
+                  c.text)
+            << c.said << ": " << recognizer->lastHypothesis();
 }
 
 TEST_F(RecognizerFiles, StoppingWhileAFileIsDecodedIsHarmless) {
