@@ -5,7 +5,9 @@
 
 namespace speechkit {
 
-AudioCapture::~AudioCapture() { close(); }
+AudioCapture::~AudioCapture() {
+    close();
+}
 
 bool AudioCapture::iterate(bool block) {
     int ret = 0;

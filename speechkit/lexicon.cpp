@@ -12,7 +12,8 @@ namespace speechkit {
 namespace {
 
 bool allDigits(const std::string& s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool endsWith(const std::string& s, const char* tail) {
@@ -45,7 +46,9 @@ std::string withEd(const std::string& base) {
     return base + (isVoiceless(last) || isSibilant(last) ? " T" : " D");
 }
 
-bool isVowelLetter(char c) { return c == 'a' || c == 'e' || c == 'i' || c == 'o' || c == 'u'; }
+bool isVowelLetter(char c) {
+    return c == 'a' || c == 'e' || c == 'i' || c == 'o' || c == 'u';
+}
 
 // Spoken forms of a number written in digits, up to 9,999: the cardinal
 // reading, with and without "and", and for four digits the way years are read
@@ -63,7 +66,8 @@ std::vector<std::string> numberReadings(int n) {
     const int thousands = n / 1000, rest = n % 1000;
     for (bool withAnd : {false, true}) {
         std::string s = valueToNumberWords(thousands) + " thousand";
-        if (rest > 0) s += (rest < 100 && withAnd ? " and " : " ") + valueToNumberWords(rest, withAnd);
+        if (rest > 0)
+            s += (rest < 100 && withAnd ? " and " : " ") + valueToNumberWords(rest, withAnd);
         add(s);
     }
     const int high = n / 100, low = n % 100;
@@ -241,7 +245,7 @@ std::vector<std::string> Lexicon::derive(const std::string& word, int depth) con
 
     // British spellings the dictionary has in their American form.
     const std::pair<const char*, const char*> spellings[] = {
-        {"our", "or"}, {"ise", "ize"}, {"isa", "iza"}, {"lled", "led"}, {"lling", "ling"},
+        {"our", "or"},   {"ise", "ize"},   {"isa", "iza"}, {"lled", "led"}, {"lling", "ling"},
         {"llor", "lor"}, {"grey", "gray"}, {"tre", "ter"}, {"ogue", "og"}};
     for (const auto& s : spellings) {
         const std::size_t at = word.find(s.first);
@@ -261,10 +265,10 @@ std::vector<std::string> Lexicon::derive(const std::string& word, int depth) con
         const char* phones;
     };
     const Ending endings[] = {
-        {"ies", "y", 0, ""},    {"es", "", 0, ""},       {"s", "", 0, ""},
-        {"ied", "y", 1, ""},    {"ed", "", 1, ""},       {"ed", "e", 1, ""},
-        {"d", "", 1, ""},       {"ing", "", 2, "IH NG"}, {"ing", "e", 2, "IH NG"},
-        {"est", "", 2, "AH S T"}, {"er", "", 2, "ER"},   {"ly", "", 2, "L IY"},
+        {"ies", "y", 0, ""},       {"es", "", 0, ""},        {"s", "", 0, ""},
+        {"ied", "y", 1, ""},       {"ed", "", 1, ""},        {"ed", "e", 1, ""},
+        {"d", "", 1, ""},          {"ing", "", 2, "IH NG"},  {"ing", "e", 2, "IH NG"},
+        {"est", "", 2, "AH S T"},  {"er", "", 2, "ER"},      {"ly", "", 2, "L IY"},
         {"ness", "", 2, "N AH S"}, {"ful", "", 2, "F AH L"}, {"less", "", 2, "L AH S"}};
     for (const Ending& e : endings) {
         if (!endsWith(word, e.tail) || word.size() < std::strlen(e.tail) + 3) continue;
@@ -322,24 +326,91 @@ std::string Lexicon::spellOut(const std::string& w) {
         const char next = at(i + 1);
         auto two = [&](const char* s) { return c == s[0] && next == s[1]; };
         // Consonant groups.
-        if (two("ch")) { ph.push_back("CH"); i += 2; continue; }
-        if (two("sh")) { ph.push_back("SH"); i += 2; continue; }
-        if (two("th")) { ph.push_back("TH"); i += 2; continue; }
-        if (two("ph")) { ph.push_back("F"); i += 2; continue; }
-        if (two("ck")) { ph.push_back("K"); i += 2; continue; }
-        if (two("wh")) { ph.push_back("W"); i += 2; continue; }
-        if (two("qu")) { ph.push_back("K"); ph.push_back("W"); i += 2; continue; }
-        if (two("ng") && !isV(at(i + 2))) { ph.push_back("NG"); i += 2; continue; }
-        if (two("gh")) { i += 2; continue; }
-        if (i == 0 && (two("kn") || two("wr"))) { i += 1; continue; }
+        if (two("ch")) {
+            ph.push_back("CH");
+            i += 2;
+            continue;
+        }
+        if (two("sh")) {
+            ph.push_back("SH");
+            i += 2;
+            continue;
+        }
+        if (two("th")) {
+            ph.push_back("TH");
+            i += 2;
+            continue;
+        }
+        if (two("ph")) {
+            ph.push_back("F");
+            i += 2;
+            continue;
+        }
+        if (two("ck")) {
+            ph.push_back("K");
+            i += 2;
+            continue;
+        }
+        if (two("wh")) {
+            ph.push_back("W");
+            i += 2;
+            continue;
+        }
+        if (two("qu")) {
+            ph.push_back("K");
+            ph.push_back("W");
+            i += 2;
+            continue;
+        }
+        if (two("ng") && !isV(at(i + 2))) {
+            ph.push_back("NG");
+            i += 2;
+            continue;
+        }
+        if (two("gh")) {
+            i += 2;
+            continue;
+        }
+        if (i == 0 && (two("kn") || two("wr"))) {
+            i += 1;
+            continue;
+        }
         // Vowel groups.
-        if (two("ee") || two("ea") || two("ie")) { ph.push_back("IY"); i += 2; continue; }
-        if (two("oo")) { ph.push_back("UW"); i += 2; continue; }
-        if (two("ou")) { ph.push_back("AW"); i += 2; continue; }
-        if (two("ow")) { ph.push_back("OW"); i += 2; continue; }
-        if (two("ai") || two("ay") || two("ei") || two("ey")) { ph.push_back("EY"); i += 2; continue; }
-        if (two("oi") || two("oy")) { ph.push_back("OY"); i += 2; continue; }
-        if (two("au") || two("aw")) { ph.push_back("AO"); i += 2; continue; }
+        if (two("ee") || two("ea") || two("ie")) {
+            ph.push_back("IY");
+            i += 2;
+            continue;
+        }
+        if (two("oo")) {
+            ph.push_back("UW");
+            i += 2;
+            continue;
+        }
+        if (two("ou")) {
+            ph.push_back("AW");
+            i += 2;
+            continue;
+        }
+        if (two("ow")) {
+            ph.push_back("OW");
+            i += 2;
+            continue;
+        }
+        if (two("ai") || two("ay") || two("ei") || two("ey")) {
+            ph.push_back("EY");
+            i += 2;
+            continue;
+        }
+        if (two("oi") || two("oy")) {
+            ph.push_back("OY");
+            i += 2;
+            continue;
+        }
+        if (two("au") || two("aw")) {
+            ph.push_back("AO");
+            i += 2;
+            continue;
+        }
         if (isVowelLetter(c) && next == 'r' && !isV(at(i + 2))) {
             if (c == 'a') ph.push_back("AA");
             if (c == 'o') ph.push_back("AO");
@@ -347,44 +418,100 @@ std::string Lexicon::spellOut(const std::string& w) {
             i += 2;
             continue;
         }
-        if (c == next && !isV(c)) { ++i; continue; } // double consonants read as one
+        if (c == next && !isV(c)) {
+            ++i;
+            continue;
+        } // double consonants read as one
         switch (c) {
-        case 'a': ph.push_back(magicE(i) ? "EY" : (i + 1 == n ? "AH" : "AE")); break;
+        case 'a':
+            ph.push_back(magicE(i) ? "EY" : (i + 1 == n ? "AH" : "AE"));
+            break;
         case 'e':
             if (i + 1 == n && n > 3) break; // silent final e
             ph.push_back(magicE(i) ? "IY" : (i + 1 == n ? "IY" : "EH"));
             break;
-        case 'i': ph.push_back(magicE(i) ? "AY" : (i + 1 == n ? "IY" : "IH")); break;
-        case 'o': ph.push_back(magicE(i) || i + 1 == n ? "OW" : "AA"); break;
-        case 'u': ph.push_back(magicE(i) ? "UW" : "AH"); break;
+        case 'i':
+            ph.push_back(magicE(i) ? "AY" : (i + 1 == n ? "IY" : "IH"));
+            break;
+        case 'o':
+            ph.push_back(magicE(i) || i + 1 == n ? "OW" : "AA");
+            break;
+        case 'u':
+            ph.push_back(magicE(i) ? "UW" : "AH");
+            break;
         case 'y':
-            if (i == 0 && isV(next)) ph.push_back("Y");
-            else ph.push_back(i + 1 == n ? "IY" : "IH");
+            if (i == 0 && isV(next))
+                ph.push_back("Y");
+            else
+                ph.push_back(i + 1 == n ? "IY" : "IH");
             break;
-        case 'c': ph.push_back(next == 'e' || next == 'i' || next == 'y' ? "S" : "K"); break;
-        case 'g': ph.push_back(i + 2 == n && next == 'e' ? "JH" : "G"); break;
-        case 'j': ph.push_back("JH"); break;
+        case 'c':
+            ph.push_back(next == 'e' || next == 'i' || next == 'y' ? "S" : "K");
+            break;
+        case 'g':
+            ph.push_back(i + 2 == n && next == 'e' ? "JH" : "G");
+            break;
+        case 'j':
+            ph.push_back("JH");
+            break;
         case 'x':
-            if (i == 0) ph.push_back("Z");
-            else { ph.push_back("K"); ph.push_back("S"); }
+            if (i == 0)
+                ph.push_back("Z");
+            else {
+                ph.push_back("K");
+                ph.push_back("S");
+            }
             break;
-        case 'q': ph.push_back("K"); break;
-        case 'b': ph.push_back("B"); break;
-        case 'd': ph.push_back("D"); break;
-        case 'f': ph.push_back("F"); break;
-        case 'h': ph.push_back("HH"); break;
-        case 'k': ph.push_back("K"); break;
-        case 'l': ph.push_back("L"); break;
-        case 'm': ph.push_back("M"); break;
-        case 'n': ph.push_back("N"); break;
-        case 'p': ph.push_back("P"); break;
-        case 'r': ph.push_back("R"); break;
-        case 's': ph.push_back(i > 0 && isV(at(i - 1)) && isV(next) ? "Z" : "S"); break;
-        case 't': ph.push_back("T"); break;
-        case 'v': ph.push_back("V"); break;
-        case 'w': ph.push_back("W"); break;
-        case 'z': ph.push_back("Z"); break;
-        default: break;
+        case 'q':
+            ph.push_back("K");
+            break;
+        case 'b':
+            ph.push_back("B");
+            break;
+        case 'd':
+            ph.push_back("D");
+            break;
+        case 'f':
+            ph.push_back("F");
+            break;
+        case 'h':
+            ph.push_back("HH");
+            break;
+        case 'k':
+            ph.push_back("K");
+            break;
+        case 'l':
+            ph.push_back("L");
+            break;
+        case 'm':
+            ph.push_back("M");
+            break;
+        case 'n':
+            ph.push_back("N");
+            break;
+        case 'p':
+            ph.push_back("P");
+            break;
+        case 'r':
+            ph.push_back("R");
+            break;
+        case 's':
+            ph.push_back(i > 0 && isV(at(i - 1)) && isV(next) ? "Z" : "S");
+            break;
+        case 't':
+            ph.push_back("T");
+            break;
+        case 'v':
+            ph.push_back("V");
+            break;
+        case 'w':
+            ph.push_back("W");
+            break;
+        case 'z':
+            ph.push_back("Z");
+            break;
+        default:
+            break;
         }
         ++i;
     }

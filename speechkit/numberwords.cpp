@@ -12,8 +12,8 @@ const char* const kUnits[] = {"zero", "one", "two",   "three", "four",
                               "five", "six", "seven", "eight", "nine"};
 const char* const kTeens[] = {"ten",     "eleven",  "twelve",    "thirteen", "fourteen",
                               "fifteen", "sixteen", "seventeen", "eighteen", "nineteen"};
-const char* const kTens[] = {"", "", "twenty", "thirty", "forty", "fifty", "sixty", "seventy",
-                             "eighty", "ninety"};
+const char* const kTens[] = {"",      "",      "twenty",  "thirty", "forty",
+                             "fifty", "sixty", "seventy", "eighty", "ninety"};
 
 int indexIn(const char* const* table, int size, const std::string& word) {
     for (int i = 0; i < size; ++i)

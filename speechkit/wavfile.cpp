@@ -13,7 +13,9 @@ std::uint32_t le32(const unsigned char* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
            std::uint32_t(p[3]) << 24;
 }
-std::uint16_t le16(const unsigned char* p) { return std::uint16_t(p[0] | p[1] << 8); }
+std::uint16_t le16(const unsigned char* p) {
+    return std::uint16_t(p[0] | p[1] << 8);
+}
 
 // One sample of the given encoding as a value in [-1, 1].
 double sampleAt(const unsigned char* p, int bits, bool isFloat) {
@@ -71,7 +73,8 @@ bool parseWav(const std::string& bytes, Audio& out, std::string& why, double max
             rate = le32(data + body + 4);
             bits = le16(data + body + 14);
             // WAVE_FORMAT_EXTENSIBLE names the real format in its sub-format GUID.
-            if (format == 0xFFFE && length >= 40 && available >= 40) format = le16(data + body + 24);
+            if (format == 0xFFFE && length >= 40 && available >= 40)
+                format = le16(data + body + 24);
             haveFormat = true;
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             if (!haveFormat) {
@@ -143,7 +146,7 @@ bool readWavFile(const std::string& path, Audio& out, std::string& why, double m
 
 std::vector<std::int16_t> resample(const std::vector<std::int16_t>& in, int fromRate, int toRate) {
     if (fromRate == toRate || in.empty() || fromRate <= 0 || toRate <= 0) return in;
-    const double step = double(fromRate) / toRate;     // input samples per output sample
+    const double step = double(fromRate) / toRate;          // input samples per output sample
     const double cutoff = std::min(1.0, 1.0 / step) * 0.92; // of the input's Nyquist frequency
     const int halfTaps = 24;
     const double reach = halfTaps / std::min(1.0, cutoff);

@@ -20,8 +20,7 @@ bool parseWav(const std::string& bytes, Audio& out, std::string& why, double max
 
 // Reads and parses a file; files above a few dozen megabytes are refused
 // without being read whole.
-bool readWavFile(const std::string& path, Audio& out, std::string& why,
-                 double maxSeconds = 30.0);
+bool readWavFile(const std::string& path, Audio& out, std::string& why, double maxSeconds = 30.0);
 
 // Band-limited (windowed-sinc) resampling of 16-bit mono audio.
 std::vector<std::int16_t> resample(const std::vector<std::int16_t>& in, int fromRate, int toRate);
