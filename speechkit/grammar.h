@@ -18,9 +18,9 @@ std::vector<std::vector<std::string>> bookSegments(const std::string& bookText);
 
 // Tunable weights of the grammar (probabilities of its arcs).
 struct GrammarWeights {
-    double garbagePhone = 1e-3;  // each phone of the out-of-grammar loop
-    double garbageEntry = 1.0;   // entering that loop from the start
-    double locateEntry = 1.0;    // "locate" against the other commands
+    double garbagePhone = 1e-3; // each phone of the out-of-grammar loop
+    double garbageEntry = 1.0;  // entering that loop from the start
+    double locateEntry = 1.0;   // "locate" against the other commands
 };
 
 // The whole command vocabulary as a finite-state grammar.
@@ -57,8 +57,10 @@ class Grammar {
     std::vector<std::vector<std::string>>
     nearestRuns(const std::vector<std::vector<std::string>>& heard, std::size_t count) const;
     // A grammar of "locate" followed by exactly the given runs, in the same
-    // FSG text format, to decide between them on the audio.
-    std::string runsFsgText(const std::vector<std::vector<std::string>>& runs) const;
+    // FSG text format, to decide between them on the audio; each run as
+    // likely as its weight (1 where none is given).
+    std::string runsFsgText(const std::vector<std::vector<std::string>>& runs,
+                            const std::vector<double>& weights = {}) const;
 
     // The text form of a word sequence the decoder produced ("chapter",
     // "twelve" -> "chapter 12 "), or "" when the sequence is no complete
@@ -78,9 +80,9 @@ class Grammar {
     std::vector<std::string> runWords(int node) const;
     int child(int node, int word);
     std::vector<Node> trie_;
-    std::vector<std::string> words_; // locate word ids -> word
+    std::vector<std::string> words_;                     // locate word ids -> word
     std::vector<std::vector<unsigned char>> wordPhones_; // locate word ids -> first pronunciation
-    std::unordered_map<std::string, int> variantCount_; // word -> pronunciations in the dictionary
+    std::unordered_map<std::string, int> variantCount_;  // word -> pronunciations in the dictionary
     std::unordered_map<std::string, int> wordIds_;
     std::string fsg_;
     std::vector<std::pair<std::string, std::string>> dictionary_;
