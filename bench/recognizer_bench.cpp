@@ -95,6 +95,8 @@ bool apply(speechkit::RecognizerTuning& t, const std::string& setting) {
         t.nbest = std::atoi(value.c_str());
     else if (key == "vadPostSpeech")
         t.vadPostSpeech = std::atoi(value.c_str());
+    else if (key == "rankDecay")
+        t.rankDecay = std::atof(value.c_str());
     else if (key == "args")
         t.extraArguments = value;
     else

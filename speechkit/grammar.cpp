@@ -669,17 +669,23 @@ Grammar::nearestRuns(const std::vector<std::vector<std::string>>& heard, std::si
     return out;
 }
 
-std::string Grammar::runsFsgText(const std::vector<std::vector<std::string>>& runs) const {
+std::string Grammar::runsFsgText(const std::vector<std::vector<std::string>>& runs,
+                                 const std::vector<double>& weights) const {
     // The runs as a tree of their own: state 0 start, 1 final, 2 after "locate".
+    // Each node carries the weight of the runs through it, so that every run
+    // keeps its own share to the end.
     struct Small {
         std::map<std::string, int> next;
         bool end = false;
-        int below = 0;
+        double below = 0;
+        double ending = 0; // the weight of the run that ends here
     };
     std::vector<Small> tree(1);
-    for (const auto& run : runs) {
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        const auto& run = runs[r];
+        const double weight = r < weights.size() ? weights[r] : 1.0;
         int n = 0;
-        ++tree[0].below;
+        tree[0].below += weight;
         for (const std::string& w : run) {
             auto it = tree[static_cast<std::size_t>(n)].next.find(w);
             int c;
@@ -691,9 +697,10 @@ std::string Grammar::runsFsgText(const std::vector<std::vector<std::string>>& ru
                 c = it->second;
             }
             n = c;
-            ++tree[static_cast<std::size_t>(n)].below;
+            tree[static_cast<std::size_t>(n)].below += weight;
         }
         tree[static_cast<std::size_t>(n)].end = true;
+        tree[static_cast<std::size_t>(n)].ending += weight;
     }
     std::ostringstream arcs;
     int states = 3;
@@ -721,10 +728,10 @@ std::string Grammar::runsFsgText(const std::vector<std::vector<std::string>>& ru
                 stateOf[static_cast<std::size_t>(kv.second)] = states++;
                 to = stateOf[static_cast<std::size_t>(kv.second)];
             }
-            arc(stateOf[n], to, double(c.below) / tree[n].below, kv.first);
+            arc(stateOf[n], to, c.below / tree[n].below, kv.first);
         }
         if (n != 0 && tree[n].end && !tree[n].next.empty())
-            arc(stateOf[n], 1, 1.0 / tree[n].below, "");
+            arc(stateOf[n], 1, tree[n].ending / tree[n].below, "");
     }
     std::ostringstream out;
     out << "FSG_BEGIN runs\nNUM_STATES " << states << "\nSTART_STATE 0\nFINAL_STATE 1\n"

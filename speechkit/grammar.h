@@ -66,8 +66,10 @@ class Grammar {
     std::vector<std::vector<std::string>>
     nearestRuns(const std::vector<std::vector<std::string>>& heard, std::size_t count) const;
     // A grammar of "locate" followed by exactly the given runs, in the same
-    // FSG text format, to decide between them on the audio.
-    std::string runsFsgText(const std::vector<std::vector<std::string>>& runs) const;
+    // FSG text format, to decide between them on the audio; each run as
+    // likely as its weight (1 where none is given).
+    std::string runsFsgText(const std::vector<std::vector<std::string>>& runs,
+                            const std::vector<double>& weights = {}) const;
 
     // The text form of a word sequence the decoder produced ("chapter",
     // "twelve" -> "chapter 12 "), or "" when the sequence is no complete

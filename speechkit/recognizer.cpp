@@ -412,8 +412,14 @@ std::string Recognizer::Impl::locatePass(const std::vector<std::int16_t>& audio,
     // The runs of the book nearest to those, decided between on the audio.
     const std::vector<std::vector<std::string>> runs =
         grammar.nearestRuns(heard, static_cast<std::size_t>(tuning.candidates));
+    // Nearer runs are likelier: the acoustic scores of near-homophones lie
+    // so close that an even prior over all candidates lets far ones win
+    // ("knife" for "night").
+    std::vector<double> weights;
+    for (std::size_t r = 0; r < runs.size(); ++r)
+        weights.push_back(std::max(1e-9, std::pow(tuning.rankDecay, double(r))));
     std::string text;
-    if (!runs.empty() && setGrammar(kRunsSearch, grammar.runsFsgText(runs)) &&
+    if (!runs.empty() && setGrammar(kRunsSearch, grammar.runsFsgText(runs, weights)) &&
         ps_set_search(ps, kRunsSearch) == 0 && ps_start_utt(ps) == 0) {
         ps_process_raw(ps, audio.data(), audio.size(), FALSE, TRUE);
         ps_end_utt(ps);

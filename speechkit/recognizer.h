@@ -37,7 +37,10 @@ struct RecognizerTuning {
     // log units): the words fit the sound poorly, however near they came.
     // 0: not checked.
     double maxPhoneLoopGap = 32;
-    int candidates = 100;       // runs of the book decided between on the audio
+    int candidates = 100; // runs of the book decided between on the audio
+    // Each candidate run this much less likely than the one before it (they
+    // come nearest first); 1: all alike.
+    double rankDecay = 0.5;
     int nbest = 5;              // second-pass hypotheses searched for a run of the book
     bool wholeUtterance = true; // a file's audio decoded as one block (batch normalisation)
     double leadSilence = 0.5;   // seconds of silence put before a file's audio

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -195,6 +196,72 @@ TEST_F(BookGrammar, WordsThatOnlySoundLikeACommandCompeteWithIt) {
     for (const auto& target : decoys)
         for (const std::string& w : target.second)
             EXPECT_TRUE(known.count(w)) << w;
+}
+
+// The probability the runs grammar gives one run: the product of its arcs,
+// "locate" first, then its words, then the empty arc to the end if it needs one.
+double runProbability(const std::string& fsg, const std::vector<std::string>& run) {
+    struct Arc {
+        int from, to;
+        double prob;
+        std::string word;
+    };
+    std::vector<Arc> arcs;
+    std::istringstream in(fsg);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string kind;
+        Arc a{};
+        if (fields >> kind >> a.from >> a.to >> a.prob && kind == "TRANSITION") {
+            fields >> a.word;
+            arcs.push_back(a);
+        }
+    }
+    auto follow = [&](int from, const std::string& word, double& p) {
+        for (const Arc& a : arcs)
+            if (a.from == from && a.word == word) {
+                p *= a.prob;
+                return a.to;
+            }
+        return -1;
+    };
+    double p = 1;
+    int state = follow(0, "locate", p);
+    for (const std::string& w : run)
+        state = state < 0 ? -1 : follow(state, w, p);
+    if (state > 1) state = follow(state, "", p);
+    return state == 1 ? p : 0;
+}
+
+TEST_F(BookGrammar, EveryCandidateRunKeepsItsOwnShareOfTheRunsGrammar) {
+    speechkit::Grammar grammar;
+    grammar.build(kBook, *lexicon);
+    using Runs = std::vector<std::vector<std::string>>;
+    struct Case {
+        Runs runs;
+        std::vector<double> weights; // empty: all alike
+    } cases[] = {
+        {{{"harbour"}, {"walls"}, {"old"}}, {}},
+        // Runs sharing their first words, one ending where another goes on.
+        {{{"the", "harbour"}, {"the", "harbour", "walls"}, {"the", "city's"}, {"harbour"}}, {}},
+        {{{"the", "harbour"}, {"the", "harbour", "walls"}, {"the", "city's"}, {"harbour"}},
+         {8, 4, 2, 1}},
+        {{{"harbour", "walls", "of"}, {"harbour", "walls"}, {"harbour"}}, {1, 0.5, 0.25}},
+        {{{"walls"}, {"walls", "of"}}, {1e-9, 1}},
+    };
+    for (const Case& c : cases) {
+        const std::string fsg = grammar.runsFsgText(c.runs, c.weights);
+        double total = 0;
+        for (std::size_t i = 0; i < c.runs.size(); ++i)
+            total += c.weights.empty() ? 1 : c.weights[i];
+        for (std::size_t i = 0; i < c.runs.size(); ++i) {
+            std::string shown;
+            for (const std::string& w : c.runs[i])
+                shown += w + " ";
+            const double want = (c.weights.empty() ? 1 : c.weights[i]) / total;
+            EXPECT_NEAR(runProbability(fsg, c.runs[i]), want, want * 1e-4) << shown;
+        }
+    }
 }
 
 TEST_F(BookGrammar, WithoutABookEverythingButLocateStillWorks) {
