@@ -111,14 +111,16 @@ HANDLE openExclusive(const std::string& path, DWORD disposition, DWORD extraAcce
 // The other program holds an exchange file only for one open, read or
 // write, close: a write or take that finds it held waits for that, briefly,
 // instead of losing its record. A refused file (a link, not a plain file)
-// fails at once.
-constexpr int kHeldWaitMs = 250;
+// fails at once. Measured by the clock, not by tries: under Wine on a busy
+// machine one open of the other side (a round trip to the Wine server and
+// its mount manager) has held the file longer than 250 tries of 1 ms.
+constexpr ULONGLONG kHeldWaitMs = 1000;
 
 HANDLE openExclusiveWaiting(const std::string& path, DWORD disposition) {
     HANDLE file = openExclusive(path, disposition);
-    for (int waited = 0; file == INVALID_HANDLE_VALUE &&
-                         GetLastError() == ERROR_SHARING_VIOLATION && waited < kHeldWaitMs;
-         ++waited) {
+    const ULONGLONG until = GetTickCount64() + kHeldWaitMs;
+    while (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION &&
+           GetTickCount64() < until) {
         Sleep(1);
         file = openExclusive(path, disposition);
     }
