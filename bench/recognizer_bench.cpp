@@ -93,6 +93,8 @@ bool apply(speechkit::RecognizerTuning& t, const std::string& setting) {
         t.loudDb = std::atof(value.c_str());
     else if (key == "nbest")
         t.nbest = std::atoi(value.c_str());
+    else if (key == "liveWhole")
+        t.liveWhole = std::atoi(value.c_str()) != 0;
     else if (key == "vadPostSpeech")
         t.vadPostSpeech = std::atoi(value.c_str());
     else if (key == "rankDecay")

@@ -15,6 +15,7 @@
 #include <set>
 #include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/feat.h>
 #include <sphinxbase/fsg_model.h>
 #include <sstream>
 #include <sys/mman.h>
@@ -36,6 +37,9 @@ const char* const kDecoySearchPrefix = "decoys-";
 // "chapter" and "locate": what follows them tells them from such words.
 const std::vector<std::string> kDecoyChecked[] = {{"help"}, {"continue"}, {"result"},
                                                   {"yes"},  {"no"},       {"exit", "program"}};
+// The RMS of an utterance's loudest tenth of a second (sample steps) below
+// which it holds no sound at all: about -66 dB of full scale.
+const double kLeastSpeechLevel = 16;
 // An utterance longer than this is no command (continuous noise, talk).
 const double kMaxUtteranceSeconds = 12.0;
 
@@ -98,6 +102,7 @@ struct Recognizer::Impl {
     mutable std::mutex decodeLock;
     bool hasLocateModel = false;
     bool hasPhoneLoop = false;
+    int wholeCmn = CMN_BATCH;            // the model's mean normalisation for a whole utterance
     std::set<std::string> decoySearches; // command words that have their decoy search
     bool streamed = false;               // the current utterance came block by block
     std::string lastRejection;           // why the last result was not delivered
@@ -144,6 +149,9 @@ struct Recognizer::Impl {
     std::string soundsLikeAnother(const std::vector<std::string>& command,
                                   const std::vector<std::int16_t>& audio);
     std::string decode(const std::vector<std::int16_t>& audio, bool whole);
+    // An utterance's audio with a faint noise floor under it, decoded as one
+    // block.
+    std::string decodeWhole(std::vector<std::int16_t> audio, bool trail);
     void listen(std::unique_ptr<AudioCapture> device, TextHandler onText);
 };
 
@@ -184,6 +192,7 @@ void Recognizer::Impl::init(const std::string& bookPath) {
         error = "cannot load the acoustic model in " + tuning.modelDir;
         return;
     }
+    if (feat_t* features = ps_get_feat(ps)) wholeCmn = features->cmn;
     const auto& dictionary = grammar.dictionary();
     for (std::size_t i = 0; i < dictionary.size(); ++i)
         ps_add_word(ps, dictionary[i].first.c_str(), dictionary[i].second.c_str(),
@@ -486,6 +495,10 @@ std::string Recognizer::Impl::decode(const std::vector<std::int16_t>& audio, boo
     streamed = !whole;
     if (ps_start_utt(ps) < 0) return "";
     if (whole) {
+        // Audio fed block by block (listening) leaves the features on a
+        // running mean carried over from earlier speech, for good: a whole
+        // utterance is normalised by its own mean, as the model was trained.
+        if (feat_t* features = ps_get_feat(ps)) features->cmn = static_cast<cmn_type_t>(wholeCmn);
         ps_process_raw(ps, audio.data(), audio.size(), FALSE, TRUE);
     } else {
         const std::size_t block = kRate / 20; // as the microphone delivers it
@@ -502,6 +515,17 @@ std::string Recognizer::Impl::decode(const std::vector<std::int16_t>& audio, boo
     return text;
 }
 
+std::string Recognizer::Impl::decodeWhole(std::vector<std::int16_t> audio, bool trail) {
+    // Speech may begin with the first sample (a recording, or the next
+    // command said at once): the decoder estimates the background from the
+    // first frames, so give it silence there, and some after the last word
+    // unless the utterance ended on silence (live: that is how it ended).
+    audio.insert(audio.begin(), static_cast<std::size_t>(tuning.leadSilence * kRate), 0);
+    if (trail) audio.insert(audio.end(), static_cast<std::size_t>(tuning.trailSilence * kRate), 0);
+    addNoiseFloor(audio, std::max(1.0, speechLevel(audio) * std::pow(10.0, -tuning.snr / 20)));
+    return decode(audio, true);
+}
+
 void Recognizer::Impl::listen(std::unique_ptr<AudioCapture> device, TextHandler onText) {
     workerId = std::this_thread::get_id();
     {
@@ -514,7 +538,7 @@ void Recognizer::Impl::listen(std::unique_ptr<AudioCapture> device, TextHandler 
     // last one ended, cut to the last half second while nobody speaks.
     std::vector<std::int16_t> audio;
     const std::size_t keepBeforeSpeech = kRate / 2;
-    std::vector<std::int16_t> block;
+    std::vector<std::int16_t> block, ended;
     std::uint32_t noiseSeed = 0x9e3779b9u;
     while (!stopRequested) {
         block.clear();
@@ -537,7 +561,16 @@ void Recognizer::Impl::listen(std::unique_ptr<AudioCapture> device, TextHandler 
             audio.insert(audio.end(), block.begin(), block.end());
             ps_process_raw(ps, block.data(), block.size(), FALSE, FALSE);
             bool now = ps_get_in_speech(ps) != 0;
-            if (inSpeech && !now) {
+            if (inSpeech && !now && tuning.liveWhole) {
+                // The live pass only found where the utterance ends: its
+                // features were normalised by a running mean that the start
+                // of each utterance throws off, so decode it again as one
+                // block, as a file is (chapter numbers 44% -> 88% here).
+                ps_end_utt(ps);
+                inUtterance = false;
+                ended.swap(audio);
+                audio.clear();
+            } else if (inSpeech && !now) {
                 streamed = true;
                 text = finishUtterance(audio);
                 ps_start_utt(ps);
@@ -551,6 +584,13 @@ void Recognizer::Impl::listen(std::unique_ptr<AudioCapture> device, TextHandler 
                 now = false;
             }
             inSpeech = now;
+        }
+        if (!ended.empty()) {
+            // A source of exact zeros (a muted or virtual one) can set off
+            // the detector with nothing in it: no sound, nothing to decode.
+            if (!stopRequested && speechLevel(ended) >= kLeastSpeechLevel)
+                text = decodeWhole(std::move(ended), false);
+            ended.clear();
         }
         if (!text.empty() && !stopRequested && onText) onText(text);
     }
@@ -615,16 +655,16 @@ std::string Recognizer::recognizeSamples(const std::int16_t* samples, std::size_
         return "";
     std::vector<std::int16_t> audio(samples, samples + count);
     if (sampleRate != kRate) audio = resample(audio, sampleRate, kRate);
-    // A recording may begin with the first word: the decoder estimates the
-    // background noise from the first frames, so give it some silence there
-    // (and some after the last word) as a microphone would.
-    const auto lead = static_cast<std::size_t>(impl_->tuning.leadSilence * kRate);
-    const auto trail = static_cast<std::size_t>(impl_->tuning.trailSilence * kRate);
-    audio.insert(audio.begin(), lead, 0);
-    audio.insert(audio.end(), trail, 0);
-    addNoiseFloor(audio,
-                  std::max(1.0, speechLevel(audio) * std::pow(10.0, -impl_->tuning.snr / 20)));
-    return impl_->decode(audio, impl_->tuning.wholeUtterance);
+    if (!impl_->tuning.wholeUtterance) {
+        const auto lead = static_cast<std::size_t>(impl_->tuning.leadSilence * kRate);
+        const auto trail = static_cast<std::size_t>(impl_->tuning.trailSilence * kRate);
+        audio.insert(audio.begin(), lead, 0);
+        audio.insert(audio.end(), trail, 0);
+        addNoiseFloor(audio,
+                      std::max(1.0, speechLevel(audio) * std::pow(10.0, -impl_->tuning.snr / 20)));
+        return impl_->decode(audio, false);
+    }
+    return impl_->decodeWhole(std::move(audio), true);
 }
 
 bool Recognizer::startListening(TextHandler onText) {

@@ -47,7 +47,8 @@ struct RecognizerTuning {
     double trailSilence = 0.2;  // and after it
     double snr = 35;            // dB: a noise floor this far below the speech put under it
     bool noiseFiller = true;    // "[NOISE]" allowed between words
-    int vadPostSpeech = 30;     // frames of silence that end a live utterance
+    int vadPostSpeech = 25;     // frames of silence that end a live utterance
+    bool liveWhole = true;      // a live utterance decoded again as one block when it ends
     // RMS (sample steps) of a noise floor put under live audio. 8 helped a
     // virtual source of exact zeros in long runs but upset the first
     // utterance after start-up: off until that is understood.
