@@ -36,7 +36,7 @@ struct RecognizerTuning {
     // of its words than free phones over the same audio (the decoder's
     // log units): the words fit the sound poorly, however near they came.
     // 0: not checked.
-    double maxPhoneLoopGap = 32;
+    double maxPhoneLoopGap = 35;
     int candidates = 100; // runs of the book decided between on the audio
     // Each candidate run this much less likely than the one before it (they
     // come nearest first); 1: all alike.
