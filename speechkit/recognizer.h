@@ -49,9 +49,9 @@ struct RecognizerTuning {
     bool noiseFiller = true;    // "[NOISE]" allowed between words
     int vadPostSpeech = 25;     // frames of silence that end a live utterance
     bool liveWhole = true;      // a live utterance decoded again as one block when it ends
-    // RMS (sample steps) of a noise floor put under live audio. 8 helped a
-    // virtual source of exact zeros in long runs but upset the first
-    // utterance after start-up: off until that is understood.
+    // RMS (sample steps) of a noise floor put under live audio for the pass
+    // that finds where utterances end (the decode after it has its own); 0:
+    // none.
     double liveNoiseFloor = 0;
     std::string extraArguments; // more decoder arguments, "-beam 1e-60 -pbeam ..."
 };
