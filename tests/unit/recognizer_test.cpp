@@ -283,8 +283,9 @@ TEST(BookSegments, RunsOfWordsEndAtPunctuationAndDoubleSpaces) {
     EXPECT_EQ(segments, expected);
 }
 
-// Speech for the text, made by espeak-ng (22,050 Hz mono) and converted by
-// sox when another rate or channel count is asked for.
+// Speech for the text, made by espeak-ng (22,050 Hz mono; `voice` may carry
+// more of its options, "en -s 140") and converted by sox when another rate or
+// channel count is asked for.
 std::string speech(const std::string& dir, const std::string& name, const std::string& text,
                    int rate = 0, int channels = 1, const std::string& voice = "en-us") {
     const std::string raw = testutil::join(dir, name + ".raw.wav");
