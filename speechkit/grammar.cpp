@@ -20,13 +20,24 @@ bool isWordChar(char c) {
 }
 
 // Pronunciations the dictionary lacks for the command words: British
-// (non-rhotic) forms and common reductions.
+// forms (non-rhotic; "no" gliding from a schwa) and common reductions.
 const std::pair<const char*, const char*> kExtraPronunciations[] = {
-    {"chapter", "CH AE P T AH"},    {"locate", "L AH K EY T"}, {"locate", "L OW K EY T"},
-    {"program", "P R OW G R AH M"}, {"exit", "EH K S IH T"},   {"exit", "EH G Z AH T"},
-    {"result", "R IH Z AH L T"},    {"four", "F AO"},          {"fourteen", "F AO T IY N"},
-    {"forty", "F AO T IY"},         {"and", "AH N"},           {"hundred", "HH AH N D R AH D"},
-    {"help", "HH EH OW P"},         {"help", "HH EH L"},       {"help", "HH AH L P"},
+    {"chapter", "CH AE P T AH"},
+    {"locate", "L AH K EY T"},
+    {"locate", "L OW K EY T"},
+    {"program", "P R OW G R AH M"},
+    {"exit", "EH K S IH T"},
+    {"exit", "EH G Z AH T"},
+    {"result", "R IH Z AH L T"},
+    {"four", "F AO"},
+    {"fourteen", "F AO T IY N"},
+    {"forty", "F AO T IY"},
+    {"and", "AH N"},
+    {"hundred", "HH AH N D R AH D"},
+    {"help", "HH EH OW P"},
+    {"help", "HH EH L"},
+    {"help", "HH AH L P"},
+    {"no", "N AH UW"},
 };
 
 const char* const kSimpleCommands[] = {"help", "continue", "result", "yes", "no"};

@@ -337,6 +337,9 @@ TEST_F(RecognizerFiles, SpokenCommandsInAnyRateAndChannelCount) {
         // it out meets first.
         {"default", "chapter twelve", 0, 1, "chapter 12 ", "en"},
         {"default7", "chapter seven", 0, 1, "chapter 7 ", "en"},
+        // British "no" glides from a schwa ([n@U]), not from the "o" of American "go".
+        {"britishno", "no", 0, 1, "no ", "en-gb-x-rp+m3 -s 140"},
+        {"britishno180", "no", 0, 1, "no ", "en-gb-x-rp+m3 -s 180"},
         {"chapter16k", "chapter one hundred and five", 16000, 1, "chapter 105 "},
         {"stereo44k", "help", 44100, 2, "help "},
         {"exit32k", "exit program", 32000, 1, "exit program "},
