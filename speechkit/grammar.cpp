@@ -337,6 +337,15 @@ std::vector<std::string> Grammar::runWords(int node) const {
     return out;
 }
 
+std::vector<unsigned char> Grammar::runPhones(int node) const {
+    std::vector<unsigned char> out;
+    for (; node > 0; node = trie_[node].parent) {
+        const auto& p = wordPhones_[trie_[node].word];
+        out.insert(out.begin(), p.begin(), p.end());
+    }
+    return out;
+}
+
 void Grammar::build(const std::string& bookText, const Lexicon& lexicon,
                     const GrammarWeights& weights) {
     trie_.assign(1, Node());
@@ -422,6 +431,7 @@ void Grammar::build(const std::string& bookText, const Lexicon& lexicon,
                     node = child(node, wordIds_[piece[k]]);
                     if (!trie_[node].end) ++phraseCount_;
                     trie_[node].end = true;
+                    ++trie_[node].uses;
                 }
             }
     }
@@ -672,11 +682,27 @@ Grammar::nearestRuns(const std::vector<std::vector<std::string>>& heard, std::si
         for (const auto& kv : trie_[node].next)
             stack.emplace_back(kv.second, phones.size());
     }
-    count = std::min(count, scored.size());
-    std::partial_sort(scored.begin(), scored.begin() + static_cast<long>(count), scored.end());
+    // Runs that sound the same ("salt workers", "salt-workers") cannot be
+    // told apart by the audio: only the one the book uses most is offered.
+    // Such runs lie at the same distance, so a few beyond `count` suffice.
+    const std::size_t sorted = std::min(count + count / 4 + 8, scored.size());
+    std::partial_sort(scored.begin(), scored.begin() + static_cast<long>(sorted), scored.end());
+    std::vector<int> kept;
+    std::map<std::vector<unsigned char>, std::size_t> keptBySound;
+    for (std::size_t i = 0; i < sorted; ++i) {
+        const int node = scored[i].second;
+        const std::vector<unsigned char> sound = runPhones(node);
+        const auto same = keptBySound.find(sound);
+        if (same != keptBySound.end()) {
+            if (trie_[node].uses > trie_[kept[same->second]].uses) kept[same->second] = node;
+        } else if (kept.size() < count) {
+            keptBySound.emplace(sound, kept.size());
+            kept.push_back(node);
+        }
+    }
     std::vector<std::vector<std::string>> out;
-    for (std::size_t i = 0; i < count; ++i)
-        out.push_back(runWords(scored[i].second));
+    for (int node : kept)
+        out.push_back(runWords(node));
     return out;
 }
 

@@ -62,7 +62,8 @@ class Grammar {
 
     // The runs of the book that sound most like any of the given word
     // sequences (words of the book, as the decoder heard them): at most
-    // `count` runs, nearest first, each as its words.
+    // `count` runs, nearest first, each as its words; of runs that sound
+    // alike, only the one the book uses most.
     std::vector<std::vector<std::string>>
     nearestRuns(const std::vector<std::vector<std::string>>& heard, std::size_t count) const;
     // A grammar of "locate" followed by exactly the given runs, in the same
@@ -85,8 +86,10 @@ class Grammar {
         int parent = -1;
         int word = -1;
         bool end = false;
+        int uses = 0; // times the run ending here occurs in the book
     };
     std::vector<std::string> runWords(int node) const;
+    std::vector<unsigned char> runPhones(int node) const;
     int child(int node, int word);
     std::vector<Node> trie_;
     std::vector<std::string> words_;                     // locate word ids -> word

@@ -264,6 +264,21 @@ TEST_F(BookGrammar, EveryCandidateRunKeepsItsOwnShareOfTheRunsGrammar) {
     }
 }
 
+TEST_F(BookGrammar, OfRunsThatSoundAlikeOnlyTheOneTheBookUsesMostIsACandidate) {
+    speechkit::Grammar grammar;
+    grammar.build("The salt workers came.  Salt-workers left.  Salt-workers sang.  The "
+                  "salt-workers slept.  Salt workers wept.  Rope walkers ran.",
+                  *lexicon);
+    using Run = std::vector<std::string>;
+    const std::vector<Run> runs = grammar.nearestRuns({{"salt", "workers"}}, 5);
+    ASSERT_FALSE(runs.empty());
+    EXPECT_EQ(runs.front(), Run({"salt-workers"}));
+    EXPECT_EQ(std::count(runs.begin(), runs.end(), Run({"salt", "workers"})), 0);
+    EXPECT_EQ(runs.size(), 5u) << "the one left out makes room for another";
+    // Still a run of the book when the decoder hears it so.
+    EXPECT_EQ(grammar.textForm({"locate", "salt", "workers"}), "locate salt workers ");
+}
+
 TEST_F(BookGrammar, WithoutABookEverythingButLocateStillWorks) {
     speechkit::Grammar grammar;
     grammar.build("", *lexicon);
