@@ -79,6 +79,8 @@ bool apply(speechkit::RecognizerTuning& t, const std::string& setting) {
         t.locatePass = std::atoi(value.c_str());
     else if (key == "candidates")
         t.candidates = std::atoi(value.c_str());
+    else if (key == "minFramesAtMost")
+        t.minFramesAtMost = std::atof(value.c_str());
     else if (key == "minFramesPerPhone")
         t.minFramesPerPhone = std::atof(value.c_str());
     else if (key == "maxLoudFramesOutside")

@@ -371,7 +371,7 @@ std::string Recognizer::Impl::implausible(ps_seg_t* seg, const std::vector<std::
                 ++phones;
             ckd_free(pron);
         }
-        if (ef - sf + 1 < tuning.minFramesPerPhone * phones) {
+        if (ef - sf + 1 < std::min(tuning.minFramesPerPhone * phones, tuning.minFramesAtMost)) {
             const std::string why =
                 std::string(w) + " too short (" + std::to_string(ef - sf + 1) + " frames)";
             ps_seg_free(seg); // an iterator left before its end is ours to free

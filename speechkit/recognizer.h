@@ -24,9 +24,11 @@ struct RecognizerTuning {
     double lmDiscount = 0.1; // of each n-gram count of the book's runs (second pass)
     int locatePass = 2;      // second pass: 0 never, 1 when the first found no run, 2 always
     // A result is no command when a word of it lasts less than this many
-    // frames (10 ms) per phone, or when more loud frames (within loudDb of
-    // the loudest) than this lie outside its words.
+    // frames (10 ms) per phone, but never more than minFramesAtMost (a fast
+    // speaker says "continue" in 0.4 s), or when more loud frames (within
+    // loudDb of the loudest) than this lie outside its words.
     double minFramesPerPhone = 6;
+    double minFramesAtMost = 40;
     int maxLoudFramesOutside = 10;
     double loudDb = 20;
     // More words than this after "locate" in the book model's best

@@ -355,6 +355,9 @@ TEST_F(RecognizerFiles, SpokenCommandsInAnyRateAndChannelCount) {
         // British "no" glides from a schwa ([n@U]), not from the "o" of American "go".
         {"britishno", "no", 0, 1, "no ", "en-gb-x-rp+m3 -s 140"},
         {"britishno180", "no", 0, 1, "no ", "en-gb-x-rp+m3 -s 180"},
+        // Said fast: "continue" in about 0.43 s, under 6 frames a phone.
+        {"fastcontinue", "continue", 0, 1, "continue ", "en-us -s 280"},
+        {"fastcontinuegb", "continue", 0, 1, "continue ", "en-gb -s 300"},
         {"chapter16k", "chapter one hundred and five", 16000, 1, "chapter 105 "},
         {"stereo44k", "help", 44100, 2, "help "},
         {"exit32k", "exit program", 32000, 1, "exit program "},
