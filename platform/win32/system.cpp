@@ -84,23 +84,70 @@ bool reachedDirectly(HANDLE file, const std::wstring& path) {
     return CompareStringOrdinal(expected.c_str(), -1, actual.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
+// The status behind the last failed call, from ntdll (present on every
+// Windows); null where it cannot be had.
+using LastStatus = LONG(NTAPI*)();
+LastStatus lastStatusFunction() {
+    static const LastStatus function = [] {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        FARPROC found = ntdll != nullptr ? GetProcAddress(ntdll, "RtlGetLastNtStatus") : nullptr;
+        LastStatus last = nullptr;
+        static_assert(sizeof last == sizeof found, "function pointers convert");
+        std::memcpy(&last, &found, sizeof last);
+        return last;
+    }();
+    return function;
+}
+
 // Opens an exchange file the way both programs share it: read and write,
 // shared with nobody while open. Only a plain file of its own is used: a
 // link, a second hard link or anything but a disk file in its place is
 // refused, so no write lands anywhere else. INVALID_HANDLE_VALUE when it
-// cannot be had.
-HANDLE openExclusive(const std::string& path, DWORD disposition, DWORD extraAccess = 0) {
+// cannot be had, with the reason as the last error; `busy` then says that
+// the reason passes by itself: the other side holds the file, or has it on
+// its way out, or the checks could not be made just now.
+HANDLE openExclusive(const std::string& path, DWORD disposition, DWORD extraAccess, bool& busy) {
     const std::wstring wide = win32::widen(path);
+    // Looked up before the open, so that nothing comes between the open's
+    // failure and the status asked for.
+    const LastStatus lastStatus = lastStatusFunction();
+    busy = false;
     const HANDLE file =
         CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | extraAccess, 0, nullptr,
                     disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return file;
-    BY_HANDLE_FILE_INFORMATION info{};
+    if (file == INVALID_HANDLE_VALUE) {
+        // A file the other side has taken stays until its handle closes, and
+        // Windows denies access to it meanwhile (Wine reports it as held):
+        // not a refusal, unlike a directory or a read-only file.
+        constexpr LONG kDeletePending = static_cast<LONG>(0xC0000056);
+        const DWORD error = GetLastError();
+        busy = error == ERROR_SHARING_VIOLATION ||
+               (error == ERROR_ACCESS_DENIED && lastStatus != nullptr &&
+                lastStatus() == kDeletePending);
+        return file;
+    }
+    // The attributes and the links asked for alone: the all-in-one query
+    // also fetches the volume's serial number, which under Wine waits on the
+    // mount manager (seconds when it is slow) while the file stays held.
+    FILE_BASIC_INFO basic{};
+    FILE_STANDARD_INFO standard{};
+    const bool plainDisk = GetFileType(file) == FILE_TYPE_DISK;
+    if (plainDisk &&
+        (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+         !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
+         standard.DeletePending)) {
+        // Unknown is no refusal, and a file on its way out no place for a
+        // record: neither is used, both asked about again.
+        const DWORD error = standard.DeletePending ? ERROR_ACCESS_DENIED : GetLastError();
+        CloseHandle(file);
+        busy = true;
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
     constexpr DWORD kNotPlain =
         FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
-    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
-        (info.dwFileAttributes & kNotPlain) != 0 || info.nNumberOfLinks > 1 ||
-        !reachedDirectly(file, wide)) {
+    if (!plainDisk || (basic.FileAttributes & kNotPlain) != 0 || standard.Directory ||
+        standard.NumberOfLinks > 1 || !reachedDirectly(file, wide)) {
         CloseHandle(file);
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
@@ -108,21 +155,26 @@ HANDLE openExclusive(const std::string& path, DWORD disposition, DWORD extraAcce
     return file;
 }
 
+HANDLE openExclusive(const std::string& path, DWORD disposition, DWORD extraAccess = 0) {
+    bool busy = false;
+    return openExclusive(path, disposition, extraAccess, busy);
+}
+
 // The other program holds an exchange file only for one open, read or
-// write, close: a write or take that finds it held waits for that, briefly,
-// instead of losing its record. A refused file (a link, not a plain file)
-// fails at once. Measured by the clock, not by tries: under Wine on a busy
-// machine one open of the other side (a round trip to the Wine server and
-// its mount manager) has held the file longer than 250 tries of 1 ms.
+// write, close: a write or take that finds it held (or on its way out)
+// waits for that, briefly, instead of losing its record. A refused file (a
+// link, not a plain file) fails at once. Measured by the clock, not by
+// tries: under Wine on a busy machine one open of the other side (round
+// trips to the Wine server) has held the file longer than 250 tries of 1 ms.
 constexpr ULONGLONG kHeldWaitMs = 1000;
 
 HANDLE openExclusiveWaiting(const std::string& path, DWORD disposition) {
-    HANDLE file = openExclusive(path, disposition);
+    bool busy = false;
+    HANDLE file = openExclusive(path, disposition, 0, busy);
     const ULONGLONG until = GetTickCount64() + kHeldWaitMs;
-    while (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION &&
-           GetTickCount64() < until) {
+    while (file == INVALID_HANDLE_VALUE && busy && GetTickCount64() < until) {
         Sleep(1);
-        file = openExclusive(path, disposition);
+        file = openExclusive(path, disposition, 0, busy);
     }
     return file;
 }

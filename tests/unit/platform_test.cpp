@@ -2,7 +2,15 @@
 #include "testutil.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -46,6 +54,108 @@ TEST(PlatformFiles, ExchangeWriteReadAndTake) {
     EXPECT_TRUE(platform::exchangeWrite(path, "the next one")); // a new file
     EXPECT_EQ(testutil::readAll(path), "the next one");
 }
+
+// Record i, of a length that varies with i: a torn record or an older
+// one's tail would not read back as any record.
+std::string numberedRecord(int i) {
+    return "08:00:00record " + std::to_string(i) + " " + std::string(i % 7, '.');
+}
+
+// A writer against the other side's poll of the same file, as the two
+// programs meet: the window takes each request (read and deleted in one
+// hold), the tutor reads the heard phrase and then empties it if unchanged.
+// Meeting the file held, or on its way out, is a wait and not a lost
+// record: every write lands, whole, and the last one is there to be taken.
+TEST(PlatformFiles, AWriteRacingTheOtherSidesPollLandsWhole) {
+    const struct {
+        const char* name;
+        std::string (*poll)(const std::string& path); // the record seen, or ""
+    } peers[] = {
+        {"take",
+         [](const std::string& path) {
+             std::string out;
+             if (!platform::exchangeTake(path, 100, out, true)) out.clear();
+             return out;
+         }},
+        {"read, then take if unchanged",
+         [](const std::string& path) {
+             std::string out;
+             if (!platform::exchangeRead(path, 100, out)) return std::string();
+             if (!out.empty()) platform::exchangeTakeIfUnchanged(path, out, 100);
+             return out;
+         }},
+    };
+    constexpr int kRecords = 150;
+    for (const auto& peer : peers) {
+        SCOPED_TRACE(peer.name);
+        const std::string path = testutil::join(testutil::scratchDir("race"), "x.txt");
+        std::atomic<bool> stop{false};
+        std::vector<std::string> seen;
+        std::thread other([&] {
+            while (!stop.load()) {
+                const std::string record = peer.poll(path);
+                if (!record.empty()) seen.push_back(record);
+                platform::sleepMs(2); // the other side pauses between polls
+            }
+        });
+        int unwritten = 0;
+        for (int i = 0; i < kRecords; ++i)
+            if (!platform::exchangeWrite(path, numberedRecord(i))) ++unwritten;
+        stop = true;
+        other.join();
+        const std::string left = peer.poll(path);
+        if (!left.empty()) seen.push_back(left);
+
+        EXPECT_EQ(unwritten, 0);
+        int previous = -1;
+        for (const std::string& record : seen) {
+            const int i = std::atoi(record.c_str() + std::string("08:00:00record ").size());
+            EXPECT_EQ(record, numberedRecord(i)) << "torn";
+            EXPECT_GT(i, previous) << "seen twice or out of order: " << record;
+            previous = i;
+        }
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(seen.back(), numberedRecord(kRecords - 1));
+    }
+}
+
+#if defined(_WIN32)
+// Things a learner's install directory can hold in an exchange file's place
+// on Windows (the POSIX ones are in keyparse_test.cpp): another file's
+// second name, or a directory. No exchange call uses them, and none waits
+// them out as if they were held.
+TEST(ExchangeFiles, OnlyAPlainFileOfItsOwnIsUsed) {
+    const std::string dir = testutil::scratchDir("odd");
+    const std::string target = testutil::join(dir, "precious.txt");
+    const struct {
+        const char* name;
+        bool (*make)(const std::string& target, const std::string& path);
+    } cases[] = {
+        {"hard link",
+         [](const std::string& t, const std::string& p) {
+             return CreateHardLinkA(p.c_str(), t.c_str(), nullptr) != 0;
+         }},
+        {"directory",
+         [](const std::string&, const std::string& p) {
+             return CreateDirectoryA(p.c_str(), nullptr) != 0;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testutil::writeAll(target, "precious");
+        const std::string path = testutil::join(dir, "heard.txt");
+        ASSERT_TRUE(c.make(target, path));
+        std::string out;
+        EXPECT_FALSE(platform::exchangeRead(path, 100, out));
+        EXPECT_FALSE(platform::exchangeWrite(path, "x"));
+        EXPECT_FALSE(platform::exchangeTakeIfUnchanged(path, "precious", 100));
+        EXPECT_FALSE(platform::exchangeTake(path, 100, out, true));
+        EXPECT_EQ(testutil::readAll(target), "precious");
+        DeleteFileA(path.c_str());
+        RemoveDirectoryA(path.c_str());
+    }
+}
+#endif
 
 TEST(PlatformFiles, ExistenceDeletionAndDirectories) {
     const std::string dir = testutil::scratchDir("exist");
