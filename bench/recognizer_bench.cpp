@@ -99,6 +99,10 @@ bool apply(speechkit::RecognizerTuning& t, const std::string& setting) {
         t.liveWhole = std::atoi(value.c_str()) != 0;
     else if (key == "vadPostSpeech")
         t.vadPostSpeech = std::atoi(value.c_str());
+    else if (key == "highVoicePitch")
+        t.highVoicePitch = std::atof(value.c_str());
+    else if (key == "highVoiceWarp")
+        t.highVoiceWarp = std::atof(value.c_str());
     else if (key == "rankDecay")
         t.rankDecay = std::atof(value.c_str());
     else if (key == "args")

@@ -76,6 +76,54 @@ double speechLevel(const std::vector<std::int16_t>& samples) {
     return std::sqrt(best / double(std::min(window, std::max<std::size_t>(1, samples.size()))));
 }
 
+// The typical pitch of the voice in a recording, in Hz: the median over its
+// loud voiced frames (40 ms, every 20 ms) of the lag of the strongest
+// autocorrelation between 70 and 400 Hz; 0 when it has no voiced frame. At
+// half the sample rate (pairs of samples summed): it tells a high voice
+// from a low one in a few milliseconds per second of speech.
+double medianPitch(const std::vector<std::int16_t>& samples) {
+    const int rate = kRate / 2;
+    std::vector<double> x(samples.size() / 2);
+    for (std::size_t i = 0; i < x.size(); ++i)
+        x[i] = double(samples[2 * i]) + samples[2 * i + 1];
+    const std::size_t window = rate / 25, step = rate / 50;
+    const std::size_t shortest = rate / 400, longest = rate / 70;
+    if (x.size() < window + longest) return 0;
+    const double loud = speechLevel(samples) * 2 * 0.1; // within 20 dB of the loudest
+    std::vector<double> pitches;
+    std::vector<double> frame(window + longest);
+    for (std::size_t at = 0; at + frame.size() <= x.size(); at += step) {
+        double mean = 0;
+        for (std::size_t i = 0; i < frame.size(); ++i)
+            mean += frame[i] = x[at + i];
+        mean /= double(frame.size());
+        double energy = 0;
+        for (double& v : frame)
+            v -= mean;
+        for (std::size_t i = 0; i < window; ++i)
+            energy += frame[i] * frame[i];
+        if (std::sqrt(energy / double(window)) < loud) continue;
+        double best = 0;
+        std::size_t bestLag = 0;
+        for (std::size_t lag = shortest; lag <= longest; ++lag) {
+            double sum = 0, lagged = 0;
+            for (std::size_t i = 0; i < window; ++i) {
+                sum += frame[i] * frame[i + lag];
+                lagged += frame[i + lag] * frame[i + lag];
+            }
+            const double r = sum / std::sqrt(energy * lagged + 1e-9);
+            if (r > best) {
+                best = r;
+                bestLag = lag;
+            }
+        }
+        if (best > 0.5) pitches.push_back(double(rate) / double(bestLag));
+    }
+    if (pitches.empty()) return 0;
+    std::nth_element(pitches.begin(), pitches.begin() + long(pitches.size() / 2), pitches.end());
+    return pitches[pitches.size() / 2];
+}
+
 std::string readWhole(const std::string& path) {
     std::string text;
     std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -148,7 +196,9 @@ struct Recognizer::Impl {
     // like the command heard; leaves the command search set.
     std::string soundsLikeAnother(const std::vector<std::string>& command,
                                   const std::vector<std::int16_t>& audio);
-    std::string decode(const std::vector<std::int16_t>& audio, bool whole);
+    // `shown` goes before the decoder's words in lastHypothesis.
+    std::string decode(const std::vector<std::int16_t>& audio, bool whole,
+                       const std::string& shown = "");
     // An utterance's audio with silence around it and a faint noise floor
     // under it, decoded.
     std::string decodeWithSilence(std::vector<std::int16_t> audio, bool trail, bool whole);
@@ -482,7 +532,8 @@ std::string Recognizer::Impl::finishUtterance(const std::vector<std::int16_t>& a
     return text;
 }
 
-std::string Recognizer::Impl::decode(const std::vector<std::int16_t>& audio, bool whole) {
+std::string Recognizer::Impl::decode(const std::vector<std::int16_t>& audio, bool whole,
+                                     const std::string& shown) {
     std::lock_guard<std::mutex> hold(decodeLock);
     ++fileDecodes;
     lastHypothesis.clear();
@@ -509,6 +560,7 @@ std::string Recognizer::Impl::decode(const std::vector<std::int16_t>& audio, boo
         }
     }
     std::string text = finishUtterance(audio);
+    lastHypothesis.insert(0, shown);
     const Clock::time_point end = Clock::now();
     lastTiming.totalSeconds = std::chrono::duration<double>(end - start).count();
     lastTiming.tailSeconds = std::chrono::duration<double>(end - lastBlock).count();
@@ -517,6 +569,18 @@ std::string Recognizer::Impl::decode(const std::vector<std::int16_t>& audio, boo
 
 std::string Recognizer::Impl::decodeWithSilence(std::vector<std::int16_t> audio, bool trail,
                                                 bool whole) {
+    std::string shown;
+    if (tuning.highVoiceWarp > 0 && tuning.highVoiceWarp != 1) {
+        // A high voice's formants lie above those the model knows best
+        // ("seven" heard as "ten"): read at a lower rate, its frequencies come
+        // down, as vocal tract length normalisation does.
+        const double pitch = medianPitch(audio);
+        if (pitch >= tuning.highVoicePitch)
+            audio = resample(audio, int(std::lround(kRate * tuning.highVoiceWarp)), kRate);
+        char pitchShown[32];
+        std::snprintf(pitchShown, sizeof pitchShown, "f0=%.0f ", pitch);
+        shown = pitchShown;
+    }
     // Speech may begin with the first sample (a recording, or the next
     // command said at once): the decoder estimates the background from the
     // first frames, so give it silence there, and some after the last word
@@ -524,7 +588,7 @@ std::string Recognizer::Impl::decodeWithSilence(std::vector<std::int16_t> audio,
     audio.insert(audio.begin(), static_cast<std::size_t>(tuning.leadSilence * kRate), 0);
     if (trail) audio.insert(audio.end(), static_cast<std::size_t>(tuning.trailSilence * kRate), 0);
     addNoiseFloor(audio, std::max(1.0, speechLevel(audio) * std::pow(10.0, -tuning.snr / 20)));
-    return decode(audio, whole);
+    return decode(audio, whole, shown);
 }
 
 void Recognizer::Impl::listen(std::unique_ptr<AudioCapture> device, TextHandler onText) {

@@ -39,6 +39,11 @@ struct RecognizerTuning {
     // log units): the words fit the sound poorly, however near they came.
     // 0: not checked.
     double maxPhoneLoopGap = 35;
+    // A voice whose median pitch is this high (Hz) is far above most of the
+    // model's speakers: its frequencies are scaled by `highVoiceWarp` (as if
+    // said slower and lower) before decoding. 0: every voice left as it is.
+    double highVoicePitch = 160;
+    double highVoiceWarp = 0.88;
     int candidates = 100; // runs of the book decided between on the audio
     // Each candidate run this much less likely than the one before it (they
     // come nearest first); 1: all alike.

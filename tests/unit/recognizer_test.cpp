@@ -358,6 +358,12 @@ TEST_F(RecognizerFiles, SpokenCommandsInAnyRateAndChannelCount) {
         // Said fast: "continue" in about 0.43 s, under 6 frames a phone.
         {"fastcontinue", "continue", 0, 1, "continue ", "en-us -s 280"},
         {"fastcontinuegb", "continue", 0, 1, "continue ", "en-gb -s 300"},
+        // A high voice (about 190 Hz): heard as "chapter 9", "chapter 40"
+        // ... until its frequencies are brought down towards the model's.
+        {"high7", "chapter seven", 0, 1, "chapter 7 ", "en-us+f3 -s 140"},
+        {"high7fast", "chapter seven", 0, 1, "chapter 7 ", "en-us+f3 -s 180"},
+        {"high45", "chapter forty five", 0, 1, "chapter 45 ", "en-us+f3 -s 140"},
+        {"high307", "chapter three hundred and seven", 0, 1, "chapter 307 ", "en-us+f3 -s 180"},
         {"chapter16k", "chapter one hundred and five", 16000, 1, "chapter 105 "},
         {"stereo44k", "help", 44100, 2, "help "},
         {"exit32k", "exit program", 32000, 1, "exit program "},
