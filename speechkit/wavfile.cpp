@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 
 namespace speechkit {
 
@@ -144,6 +145,35 @@ bool readWavFile(const std::string& path, Audio& out, std::string& why, double m
     return parseWav(bytes, out, why, maxSeconds);
 }
 
+namespace {
+
+// The normalised windowed-sinc weights for an output sample whose input
+// position has this fraction, and the offset of the first from its whole part.
+struct Phase {
+    long first = 0;
+    std::vector<double> weights;
+};
+
+void phaseWeights(double fraction, double cutoff, double reach, Phase& ph) {
+    const double pi = 3.14159265358979323846;
+    ph.first = long(std::ceil(fraction - reach));
+    const long last = long(std::floor(fraction + reach));
+    ph.weights.clear();
+    double norm = 0;
+    for (long j = ph.first; j <= last; ++j) {
+        const double x = (fraction - j) * cutoff;
+        const double sinc = x == 0 ? 1.0 : std::sin(pi * x) / (pi * x);
+        const double w = 0.5 + 0.5 * std::cos(pi * (fraction - j) / (reach + 1)); // Hann window
+        ph.weights.push_back(sinc * w);
+        norm += sinc * w;
+    }
+    if (norm != 0)
+        for (double& h : ph.weights)
+            h /= norm;
+}
+
+} // namespace
+
 std::vector<std::int16_t> resample(const std::vector<std::int16_t>& in, int fromRate, int toRate) {
     if (fromRate == toRate || in.empty() || fromRate <= 0 || toRate <= 0) return in;
     const double step = double(fromRate) / toRate;          // input samples per output sample
@@ -152,22 +182,30 @@ std::vector<std::int16_t> resample(const std::vector<std::int16_t>& in, int from
     const double reach = halfTaps / std::min(1.0, cutoff);
     const std::size_t outCount = std::size_t(double(in.size()) / step);
     std::vector<std::int16_t> out(outCount);
-    const double pi = 3.14159265358979323846;
+    // Output sample n lies at input position n * from / to, whose fraction
+    // takes only `phases` values: for the usual rates each phase's weights
+    // are worked out once (their sines would cost tens of milliseconds a
+    // second of audio), for odd ones sample by sample.
+    const long divisor = std::gcd(long(fromRate), long(toRate));
+    const long from = fromRate / divisor, phases = toRate / divisor;
+    const bool table = double(phases) * (2 * reach + 1) <= 65536;
+    std::vector<Phase> kernel(table ? static_cast<std::size_t>(phases) : 1);
+    if (table)
+        for (long p = 0; p < phases; ++p)
+            phaseWeights(double(p) / double(phases), cutoff, reach,
+                         kernel[static_cast<std::size_t>(p)]);
     for (std::size_t n = 0; n < outCount; ++n) {
-        const double t = n * step;
-        const long first = long(std::ceil(t - reach));
-        const long last = long(std::floor(t + reach));
-        double acc = 0, norm = 0;
-        for (long k = first; k <= last; ++k) {
-            const double x = (t - k) * cutoff;
-            const double sinc = x == 0 ? 1.0 : std::sin(pi * x) / (pi * x);
-            const double w = 0.5 + 0.5 * std::cos(pi * (t - k) / (reach + 1)); // Hann window
-            const double h = sinc * w;
-            norm += h;
+        const long long position = static_cast<long long>(n) * from;
+        const long whole = long(position / phases), phase = long(position % phases);
+        if (!table) phaseWeights(double(phase) / double(phases), cutoff, reach, kernel[0]);
+        const Phase& ph = kernel[table ? static_cast<std::size_t>(phase) : 0];
+        double acc = 0;
+        long k = whole + ph.first;
+        for (double h : ph.weights) {
             if (k >= 0 && k < long(in.size())) acc += in[std::size_t(k)] * h;
+            ++k;
         }
-        const double v = norm != 0 ? acc / norm : 0;
-        out[n] = std::int16_t(std::max(-32768.0, std::min(32767.0, std::round(v))));
+        out[n] = std::int16_t(std::max(-32768.0, std::min(32767.0, std::round(acc))));
     }
     return out;
 }
