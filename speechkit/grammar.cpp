@@ -481,7 +481,9 @@ void Grammar::build(const std::string& bookText, const Lexicon& lexicon,
         arcs.push_back({belowHundred, final, 0.05, valueToNumberWords(v)});
         arcs.push_back({afterTens, final, 0.1, valueToNumberWords(v)});
     }
-    arcs.push_back({afterUnit, final, 0.5, ""});
+    // A unit or a tens word that ends the number is one number, as likely
+    // as a teen: at half weight "forty" lost close calls to "fourteen".
+    arcs.push_back({afterUnit, final, 1.0, ""});
     arcs.push_back({afterUnit, afterHundred, 0.5, "hundred"});
     for (int v = 10; v <= 19; ++v) {
         arcs.push_back({chapter, final, 0.05, valueToNumberWords(v)});
@@ -491,7 +493,7 @@ void Grammar::build(const std::string& bookText, const Lexicon& lexicon,
         arcs.push_back({chapter, afterTens, 0.05, valueToNumberWords(v)});
         arcs.push_back({belowHundred, afterTens, 0.05, valueToNumberWords(v)});
     }
-    arcs.push_back({afterTens, final, 0.5, ""});
+    arcs.push_back({afterTens, final, 1.0, ""});
     arcs.push_back({afterHundred, final, 0.3, ""});
     arcs.push_back({afterHundred, belowHundred, 0.3, "and"});
     arcs.push_back({afterHundred, belowHundred, 0.4, ""});

@@ -364,6 +364,9 @@ TEST_F(RecognizerFiles, SpokenCommandsInAnyRateAndChannelCount) {
         {"high7fast", "chapter seven", 0, 1, "chapter 7 ", "en-us+f3 -s 180"},
         {"high45", "chapter forty five", 0, 1, "chapter 45 ", "en-us+f3 -s 140"},
         {"high307", "chapter three hundred and seven", 0, 1, "chapter 307 ", "en-us+f3 -s 180"},
+        // A number of tens alone is as likely as a teen: "twenty" once
+        // counted half of "twelve" and lost close calls to "twenty eight".
+        {"tens120", "chapter one hundred twenty", 0, 1, "chapter 120 ", "en-gb -s 140"},
         {"chapter16k", "chapter one hundred and five", 16000, 1, "chapter 105 "},
         {"stereo44k", "help", 44100, 2, "help "},
         {"exit32k", "exit program", 32000, 1, "exit program "},
