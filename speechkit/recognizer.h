@@ -41,7 +41,8 @@ struct RecognizerTuning {
     double maxPhoneLoopGap = 35;
     // A voice whose median pitch is this high (Hz) is far above most of the
     // model's speakers: its frequencies are scaled by `highVoiceWarp` (as if
-    // said slower and lower) before decoding. 0: every voice left as it is.
+    // said slower and lower) before decoding. A warp of 0 leaves every voice
+    // as it is.
     double highVoicePitch = 160;
     double highVoiceWarp = 0.88;
     int candidates = 100; // runs of the book decided between on the audio
