@@ -116,6 +116,15 @@ class Xvfb:
         out = self.xdotool("search", "--name", "^%s$" % title)
         return [w for w in out.split() if w]
 
+    def keys_to(self, title, *keys):
+        """Types keys once the window with that name has the keyboard. A
+        window is told it is active before the X server gives it the input
+        focus (Wine sets that focus itself, a moment later, with no window
+        manager): keys typed in between reach no window."""
+        wait_for("keyboard focus on %r" % title,
+                 lambda: self.xdotool("getwindowfocus").strip() in self.window_ids(title))
+        self.xdotool("key", *keys)
+
     def geometry(self, title):
         """(x, y, width, height) of the X window with that name."""
         wid = wait_for("X window %r" % title, lambda: self.window_ids(title))[0]

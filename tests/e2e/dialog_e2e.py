@@ -184,7 +184,7 @@ def scenario_wine_listening_events(opts):
             env.demo("listen", "--items", "Alpha|Beta|Gamma") as demo:
         env.probe("wait", LISTEN)
         demo.wait_line("event Activated 0")
-        env.x.xdotool("key", "--delay", "100", "Tab", "Tab", "Tab")
+        env.x.keys_to(LISTEN, "--delay", "100", "Tab", "Tab", "Tab")
         check(env.probe("focus", LISTEN)[0]["focus"] == 105, "Tab goes round to the list")
         check(env.probe("list", LISTEN, "105")[0]["selected"] == -1, "selection at start")
         env.probe("select", LISTEN, "105", "2")
@@ -213,7 +213,7 @@ def scenario_wine_alt_f4(opts):
     with Env(opts, "alt_f4") as env, env.demo("listen", "--items", "Alpha") as demo:
         env.probe("wait", LISTEN)
         demo.wait_line("event Activated 0")
-        env.x.xdotool("key", "Escape")  # no handling of its own: Escape does not close
+        env.x.keys_to(LISTEN, "Escape")  # no handling of its own: Escape does not close
         time.sleep(0.3)
         check(env.probe("wait", LISTEN), "window gone after Escape")
         env.x.xdotool("key", "alt+F4")
@@ -304,7 +304,7 @@ def scenario_wine_installer_close(opts):
             if how == "sc_close":
                 env.probe("close", INSTALL)
             else:
-                env.x.xdotool("key", "alt+F4")
+                env.x.keys_to(INSTALL, "alt+F4")
             demo.wait_line("result 0")
             check(events(demo.lines())[-1] == "event Destroyed 0", repr(demo.lines()))
             check(demo.wait_exit() == 0, "exit code")
@@ -316,7 +316,7 @@ def scenario_wine_installer_focus(opts):
     with Env(opts, "installer_focus") as env, env.demo("install") as demo:
         env.probe("wait", INSTALL)
         demo.wait_line("event Activated 0")
-        env.x.xdotool("key", "Tab", "Tab")
+        env.x.keys_to(INSTALL, "Tab", "Tab")
         wait_for("focus on the run button",
                  lambda: env.probe("focus", INSTALL)[0]["focus"] == 1003)
         with env.demo("message", "Another window") as other:
