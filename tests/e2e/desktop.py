@@ -8,9 +8,9 @@ display, a program whose output lines are collected, the Windows probe
         wine.probe("list", "Verdel Listening Window", "105")
 
 The Wine session works on a private copy of the prepared prefix named by
-WINEPREFIX (hard links, with the registry files copied), so that its own
-server and desktop use this display while other tests keep theirs."""
-import glob
+WINEPREFIX (hard links, with the registry files copied and the Temp
+folders empty), so that its own server and desktop use this display while
+other tests keep theirs."""
 import json
 import os
 import shutil
@@ -148,6 +148,32 @@ class Xvfb:
                 self.proc.wait()
 
 
+def copy_prefix(base, prefix):
+    """A private copy at `prefix` of the Wine prefix `base`, for a session
+    with its own server: files are hard links (instant), except the
+    registry files, which the server rewrites, and anything a link cannot
+    reach (another file system), which are copied. Temp folders come over
+    empty. Unit tests running in `base` keep their scratch files there, and
+    the exchange routines refuse a file with a second link: a linked copy
+    of one would fail those tests for as long as the session lasted."""
+    base = os.path.abspath(base)
+
+    def temp_contents(directory, names):
+        inside = os.path.relpath(directory, base).lower().split(os.sep)
+        return names if inside[0] == "drive_c" and inside[-1] == "temp" else []
+
+    def link(source, target):
+        if os.path.dirname(source) != base or not source.endswith(".reg"):
+            try:
+                os.link(source, target)
+                return target
+            except OSError:
+                pass
+        return shutil.copy2(source, target)
+
+    shutil.copytree(base, prefix, symlinks=True, copy_function=link, ignore=temp_contents)
+
+
 class WineSession:
     """A private Wine server and desktop on the given display, over a linked
     copy of the prefix that WINEPREFIX names (prepared by wineboot).
@@ -161,14 +187,7 @@ class WineSession:
         self.tools_dir = tools_dir
         self.tmp = tempfile.mkdtemp(prefix="verdel-wine-")
         self.prefix = os.path.join(self.tmp, "prefix")
-        # Links are instant; the registry, which the server rewrites, is copied.
-        # (A prefix on another file system is copied whole.)
-        if subprocess.run(["cp", "-al", base, self.prefix], stderr=subprocess.DEVNULL).returncode:
-            shutil.rmtree(self.prefix, ignore_errors=True)
-            subprocess.run(["cp", "-a", base, self.prefix], check=True)
-        for reg in glob.glob(os.path.join(self.prefix, "*.reg")):
-            os.unlink(reg)
-            shutil.copy2(os.path.join(base, os.path.basename(reg)), reg)
+        copy_prefix(base, self.prefix)
         self.env = dict(xvfb.env, WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEARCH="win64",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,

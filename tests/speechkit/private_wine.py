@@ -8,12 +8,14 @@ shared prefix, and classes it registers stay in its copy.
   private_wine.py PROGRAM [ARGS...]
 
 Exits with the program's status; its output follows once it has ended."""
-import glob
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import desktop  # noqa: E402  (the prefix copy)
 
 
 def main(argv):
@@ -29,13 +31,7 @@ def main(argv):
     quiet = dict(env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                  stderr=subprocess.DEVNULL)
     try:
-        # Links are instant; the registry, which the server rewrites, is copied.
-        if subprocess.run(["cp", "-al", base, prefix], stderr=subprocess.DEVNULL).returncode:
-            shutil.rmtree(prefix, ignore_errors=True)
-            subprocess.run(["cp", "-a", base, prefix], check=True)
-        for reg in glob.glob(os.path.join(prefix, "*.reg")):
-            os.unlink(reg)
-            shutil.copy2(os.path.join(base, os.path.basename(reg)), reg)
+        desktop.copy_prefix(base, prefix)
         # The server (and the services the program starts) must not inherit
         # the output that ctest reads: the program writes into files.
         subprocess.run(["wineserver"], **quiet)
