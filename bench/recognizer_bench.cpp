@@ -105,6 +105,8 @@ bool apply(speechkit::RecognizerTuning& t, const std::string& setting) {
         t.highVoiceWarp = std::atof(value.c_str());
     else if (key == "rankDecay")
         t.rankDecay = std::atof(value.c_str());
+    else if (key == "runsBeam")
+        t.runsBeam = std::atof(value.c_str());
     else if (key == "args")
         t.extraArguments = value;
     else

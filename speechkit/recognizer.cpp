@@ -6,6 +6,7 @@
 #include "wavfile.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -203,6 +204,32 @@ struct Recognizer::Impl {
     // under it, decoded.
     std::string decodeWithSilence(std::vector<std::int16_t> audio, bool trail, bool whole);
     void listen(std::unique_ptr<AudioCapture> device, TextHandler onText);
+};
+
+// Other beams for the grammar searches made while this lives: a search
+// reads them from the configuration when it is made.
+class SearchBeams {
+  public:
+    SearchBeams(cmd_ln_t* config, double beam) : config_(beam > 0 ? config : nullptr) {
+        if (!config_) return;
+        for (std::size_t i = 0; i < kNames.size(); ++i) {
+            saved_[i] = cmd_ln_float_r(config_, kNames[i]);
+            // The word-exit beam stays as far above the others as by default.
+            cmd_ln_set_float_r(config_, kNames[i], i < 2 ? beam : beam * 1e20);
+        }
+    }
+    ~SearchBeams() {
+        if (!config_) return;
+        for (std::size_t i = 0; i < kNames.size(); ++i)
+            cmd_ln_set_float_r(config_, kNames[i], saved_[i]);
+    }
+    SearchBeams(const SearchBeams&) = delete;
+    SearchBeams& operator=(const SearchBeams&) = delete;
+
+  private:
+    static constexpr std::array<const char*, 3> kNames = {"-beam", "-pbeam", "-wbeam"};
+    cmd_ln_t* config_;
+    std::array<double, 3> saved_{};
 };
 
 void Recognizer::Impl::init(const std::string& bookPath) {
@@ -478,8 +505,14 @@ std::string Recognizer::Impl::locatePass(const std::vector<std::int16_t>& audio,
     for (std::size_t r = 0; r < runs.size(); ++r)
         weights.push_back(std::max(1e-9, std::pow(tuning.rankDecay, double(r))));
     std::string text;
-    if (!runs.empty() && setGrammar(kRunsSearch, grammar.runsFsgText(runs, weights)) &&
-        ps_set_search(ps, kRunsSearch) == 0 && ps_start_utt(ps) == 0) {
+    bool runsSet = false;
+    if (!runs.empty()) {
+        // The runs sound alike: under the command search's beams the right
+        // one is often pruned before its last word.
+        SearchBeams beams(config, tuning.runsBeam);
+        runsSet = setGrammar(kRunsSearch, grammar.runsFsgText(runs, weights));
+    }
+    if (runsSet && ps_set_search(ps, kRunsSearch) == 0 && ps_start_utt(ps) == 0) {
         ps_process_raw(ps, audio.data(), audio.size(), FALSE, TRUE);
         ps_end_utt(ps);
         std::string shown;

@@ -49,6 +49,9 @@ struct RecognizerTuning {
     // Each candidate run this much less likely than the one before it (they
     // come nearest first); 1: all alike.
     double rankDecay = 0.5;
+    // The beam of the search that decides between the candidate runs (the
+    // decoder's default is 1e-48); 0: the default.
+    double runsBeam = 1e-60;
     int nbest = 5;              // second-pass hypotheses searched for a run of the book
     bool wholeUtterance = true; // a file's audio decoded as one block (batch normalisation)
     double leadSilence = 0.5;   // seconds of silence put before a file's audio
